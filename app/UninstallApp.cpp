@@ -1,0 +1,37 @@
+#include "app/UninstallApp.h"
+
+#include "uninstall/UninstallList.h"
+
+namespace qv {
+
+namespace {
+const char kConfirmText[] =
+    "Are you sure you want to completely remove the selected application and all of its components?";
+}
+
+UninstallApp::UninstallApp(Platform& platform) : Application(platform), commandLine(platform) {}
+
+bool UninstallApp::InitInstance() {
+    // Three-dimensional dialog drawing is the system's own look today; nothing to switch on.
+    ParseCommandLine(commandLine);
+    if (commandLine.invalidOption) return false;
+
+    // -d comes first and asks nothing; only an empty directory can go.
+    if (!commandLine.deleteDirectory.empty()) platform_.files.RemoveEmptyDirectory(commandLine.deleteDirectory);
+
+    listPath = commandLine.listPath;
+    if (listPath.empty()) return false;
+
+    if (commandLine.silent) return RunUninstallList(listPath, true) != 0;
+
+    if (platform_.boxes.Show(kConfirmText, "Confirm File Deletion", kMbYesNo | kMbIconQuestion | kMbTaskModal) !=
+        kIdYes)
+        return false;
+    return RunUninstallList(listPath, false) != 0;
+}
+
+int UninstallApp::RunUninstallList(const std::string& path, bool silent) {
+    return qv::RunUninstallList(platform_, path, silent);
+}
+
+}  // namespace qv

@@ -1,0 +1,24 @@
+// The application object: the program's whole life is InitInstance.
+#pragma once
+
+#include <string>
+
+#include "app/UninstallCommandLineInfo.h"
+#include "platform/Framework.h"
+
+namespace qv {
+
+class UninstallApp : public Application {
+public:
+    explicit UninstallApp(Platform& platform);
+
+    bool InitInstance() override;
+
+    // Carries out the uninstall list; 1 when it ran to its end, else 0.
+    int RunUninstallList(const std::string& listPath, bool silent);
+
+    UninstallCommandLineInfo commandLine;
+    std::string listPath;
+};
+
+}  // namespace qv

@@ -1,0 +1,29 @@
+// The program's entry point: the one static application object, run by the
+// framework's main routine with the arguments the C runtime split.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/UninstallApp.h"
+#include "platform/win32/Win32Platform.h"
+
+namespace {
+qv::win32::Win32Platform thePlatform;
+qv::UninstallApp theApp(thePlatform.Get());
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Outside programs are never looked for in the current directory: after
+    // the clean-up enters the install directory, a planted net.exe there
+    // would otherwise run with the uninstaller's rights.
+    SetEnvironmentVariableA("NoDefaultCurrentDirectoryInExePath", "1");
+
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+
+    std::vector<std::string> arguments(__argv, __argv + __argc);
+    return qv::RunApplication(theApp, std::move(arguments));
+}
