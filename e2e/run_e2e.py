@@ -1,0 +1,447 @@
+#!/usr/bin/env python3
+"""End-to-end cases: the real QvUnInstall.exe under Wine, watched by robot.exe,
+with stand-ins in place of the programs it starts.
+
+  run_e2e.py --exe QvUnInstall.exe --robot robot.exe --standin standin.exe
+             [--pristine DIR] [--group NAME ...] [--keep]
+  run_e2e.py --make-pristine DIR
+
+Without --pristine a prefix is booted for this run alone (about 15 s).
+"""
+import argparse
+import os
+import shutil
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import winebox  # noqa: E402
+
+CONFIG = {}
+
+USAGE_TAIL = ("\n\nUsage: \n"
+              "QvUnInstall to uninstall Quorvan product.\n"
+              "QvUnInstall -p path\\QvUninst.txt to uninstall Quorvan product specified in QvUninstall.txt.\n"
+              "QvUnInstall -d directory to delete directory.\n"
+              "QvUnInstall -a silent uninstall.\n")
+CONFIRM_TEXT = ("Are you sure you want to completely remove the selected application "
+                "and all of its components?")
+IDOK, IDYES, IDNO = 1, 6, 7
+SW_SHOW, SW_SHOWMINNOACTIVE, STARTF_USESHOWWINDOW = 5, 7, 1
+
+LIST = r"C:\Quorvan\QvUninst.txt"
+BIN = r"C:\Quorvan\bin"
+
+CAP_MGMT = "Stopping Quorvan Management Server"
+CAP_STOR = "Stopping Quorvan Object Store Server"
+CAP_JOB = "Stopping Quorvan Job Server"
+CAP_PORTMAP = "Uninstalling NobleNet Portmapper for TCP"
+CAP_IIS = "Stopping Microsoft Internet Information Server..."
+CAP_NETSCAPE = "Stopping Netscape Web Server..."
+CAP_ISU = "Uninstalling"
+
+
+def usage(token):
+    return "Invalid command line option: " + token + USAGE_TAIL
+
+
+def server_line(name):
+    return b'"' + (BIN + "\\" + name + ".exe").encode() + b'"\n'
+
+
+# Every kind of line that runs a command, in list order, then lines that must
+# never be reached because the InstallShield line ends the reading.
+FULL_LIST = (server_line("mgmtsrvr") + server_line("storsrvr") + server_line("jobsrvr")
+             + b'"C:\\Quorvan\\portmap\\portinst.exe"\n'
+             + b"IIS_VER=3\n"
+             + b"IIS_VER=4\n"
+             + b"Netscape Enterprise Server\n"
+             + b'"C:\\Quorvan\\Uninst.isu"\n'
+             + server_line("jobsrvr")
+             + b"IIS_VER=4\n")
+
+
+def full_list_commands(silent):
+    def srv(name):
+        return (name, '"' + BIN + "\\" + name + '.exe"\n -Sremove')
+    isu = "isuninst -mQuorvan -y -a" if silent else "isuninst -mQuorvan -y"
+    return [
+        srv("mgmtsrvr"), srv("storsrvr"), srv("jobsrvr"),
+        ("portinst", '"C:\\Quorvan\\portmap\\portinst.exe"\n nogui remove tcp'),
+        ("net", "net stop w3svc"),
+        ("net", "net stop w3svc"),
+        ("net", 'net stop "Netscape Enterprise Server"'),
+        ("isuninst", isu + ' -f"C:\\Quorvan\\Uninst.isu"\n'),
+    ]
+
+
+FULL_LIST_CAPTIONS = [CAP_MGMT, CAP_STOR, CAP_JOB, CAP_PORTMAP, CAP_IIS, CAP_IIS, CAP_NETSCAPE, CAP_ISU]
+
+
+class Case(unittest.TestCase):
+    """Each case gets its own prefix copy with the exe at C:\\app."""
+
+    def setUp(self):
+        self.m = winebox.Machine(CONFIG["pristine"], CONFIG["display"], CONFIG["exe"],
+                                 CONFIG["robot"], CONFIG["standin"], keep=CONFIG["keep"])
+
+    def tearDown(self):
+        self.m.close()
+
+    def install_servers(self):
+        self.m.standins_beside_exe()
+        for name in ("mgmtsrvr", "storsrvr", "jobsrvr"):
+            self.m.standin(BIN + "\\" + name + ".exe")
+        self.m.standin(r"C:\Quorvan\portmap\portinst.exe")
+
+    def assertBox(self, box, title, text, buttons, icon=None):
+        self.assertEqual(box.title, title)
+        self.assertEqual(box.text, text)
+        self.assertEqual(box.button_ids, buttons)
+        if icon is not None:
+            self.assertEqual(box.icon, icon)
+
+    def assertStartsWith(self, seq, head, run):
+        self.assertEqual(list(seq[:len(head)]), list(head), run.describe())
+
+    def assertOrdinaryEnd(self, run):
+        self.assertFalse(run.timed_out, run.describe())
+        self.assertEqual(run.exit_code, 0, run.describe())
+
+
+class CommandLine(Case):
+    def test_no_arguments_shows_nothing(self):
+        run = self.m.run("")
+        self.assertOrdinaryEnd(run)
+        self.assertEqual(run.shown(), [])
+        self.assertEqual(run.journal, [])
+
+    def test_unknown_switch_shows_usage(self):
+        run = self.m.run("-x")
+        self.assertOrdinaryEnd(run)
+        self.assertEqual(len(run.boxes), 1, run.describe())
+        self.assertBox(run.boxes[0], "Usage", usage("x"), [IDOK], icon="none")
+
+    def test_lone_dash_names_an_empty_option(self):
+        run = self.m.run("-")
+        self.assertEqual(len(run.boxes), 1, run.describe())
+        self.assertTrue(run.boxes[0].text.startswith("Invalid command line option: \n\nUsage: \n"), run.boxes)
+        self.assertBox(run.boxes[0], "Usage", usage(""), [IDOK])
+
+    def test_upper_case_switch_rejects_it_and_its_value(self):
+        self.install_servers()
+        self.m.write(LIST, server_line("mgmtsrvr"))
+        run = self.m.run("-P " + LIST, answers="Y")
+        self.assertEqual([(b.title, b.text) for b in run.boxes],
+                         [("Usage", usage("P")), ("Usage", usage(LIST))], run.describe())
+        self.assertEqual(run.journal, [])
+
+    def test_second_plain_token_is_rejected_and_nothing_runs(self):
+        self.install_servers()
+        self.m.write(LIST, server_line("mgmtsrvr"))
+        run = self.m.run("-p " + LIST + " extra", answers="Y")
+        self.assertEqual([(b.title, b.text) for b in run.boxes], [("Usage", usage("extra"))], run.describe())
+        self.assertEqual(run.journal, [])
+
+    def test_double_dash_and_value_each_rejected(self):
+        run = self.m.run("--p x")
+        self.assertEqual([(b.title, b.text) for b in run.boxes],
+                         [("Usage", usage("-p")), ("Usage", usage("x"))], run.describe())
+
+    def test_last_list_path_wins(self):
+        self.install_servers()
+        self.m.write(r"C:\work\a.txt", server_line("mgmtsrvr"))
+        self.m.write(r"C:\work\b.txt", server_line("storsrvr"))
+        run = self.m.run(r"-a -p C:\work\a.txt -p C:\work\b.txt")
+        self.assertOrdinaryEnd(run)
+        self.assertStartsWith(run.commands, [("storsrvr", '"%s\\storsrvr.exe"\n -Sremove' % BIN)], run)
+        self.assertNotIn("mgmtsrvr", [j["name"] for j in run.journal], run.describe())
+
+    def test_d_removes_an_empty_directory_silently(self):
+        self.m.mkdir(r"C:\work\empty dir")
+        run = self.m.run(r'-d "C:\work\empty dir"')
+        self.assertOrdinaryEnd(run)
+        self.assertEqual(run.shown(), [])
+        self.assertFalse(self.m.exists(r"C:\work\empty dir"))
+
+    def test_d_leaves_a_directory_with_files(self):
+        self.m.write(r"C:\work\full\keep.txt", b"x")
+        run = self.m.run(r"-d C:\work\full")
+        self.assertEqual(run.shown(), [])
+        self.assertTrue(self.m.exists(r"C:\work\full\keep.txt"))
+
+    def test_rejected_option_keeps_the_directory(self):
+        self.m.mkdir(r"C:\work\empty")
+        run = self.m.run(r"-x -d C:\work\empty")
+        self.assertEqual([(b.title, b.text) for b in run.boxes], [("Usage", usage("x"))], run.describe())
+        self.assertTrue(self.m.exists(r"C:\work\empty"))
+
+    def test_slash_switches_and_token_after_a(self):
+        # "yes" is swallowed by /a: silent, so no confirmation, and the list runs.
+        self.install_servers()
+        self.m.write(LIST, server_line("mgmtsrvr"))
+        run = self.m.run("/a yes /p " + LIST)
+        self.assertOrdinaryEnd(run)
+        self.assertStartsWith(run.captions, [CAP_MGMT], run)
+        self.assertNotIn("Confirm File Deletion", [b.title for b in run.boxes])
+        self.assertStartsWith(run.commands, [("mgmtsrvr", '"%s\\mgmtsrvr.exe"\n -Sremove' % BIN)], run)
+
+
+class Confirmation(Case):
+    def setUp(self):
+        super().setUp()
+        self.install_servers()
+        self.m.write(LIST, server_line("mgmtsrvr"))
+
+    def test_no_ends_without_running_anything(self):
+        run = self.m.run("-p " + LIST, answers="N")
+        self.assertOrdinaryEnd(run)
+        self.assertEqual(len(run.boxes), 1, run.describe())
+        self.assertBox(run.boxes[0], "Confirm File Deletion", CONFIRM_TEXT, [IDYES, IDNO], icon="question")
+        self.assertEqual(run.journal, [])
+        self.assertEqual(run.dialogs, [])
+        self.assertTrue(self.m.exists(LIST))
+
+    def test_yes_runs_the_list(self):
+        run = self.m.run("-p " + LIST, answers="Y")
+        self.assertOrdinaryEnd(run)
+        self.assertBox(run.boxes[0], "Confirm File Deletion", CONFIRM_TEXT, [IDYES, IDNO], icon="question")
+        self.assertStartsWith(run.commands, [("mgmtsrvr", '"%s\\mgmtsrvr.exe"\n -Sremove' % BIN)], run)
+        self.assertStartsWith(run.captions, [CAP_MGMT], run)
+
+    def test_list_path_in_quotes_with_blanks(self):
+        path = r"C:\Program Files\Quorvan\QvUninst.txt"
+        self.m.write(path, server_line("storsrvr"))
+        run = self.m.run('-p "%s"' % path, answers="Y")
+        self.assertOrdinaryEnd(run)
+        self.assertStartsWith(run.commands, [("storsrvr", '"%s\\storsrvr.exe"\n -Sremove' % BIN)], run)
+
+
+class MissingList(Case):
+    def check(self, run, path, boxes_before):
+        self.assertOrdinaryEnd(run)
+        self.assertEqual(len(run.boxes), boxes_before + 1, run.describe())
+        self.assertBox(run.boxes[-1], "Error", "Cannot open uninstall configuration file %s ." % path,
+                       [IDOK], icon="exclamation")
+        self.assertEqual(run.journal, [])
+        self.assertEqual(run.dialogs, [])
+
+    def test_interactive(self):
+        self.m.standins_beside_exe()
+        path = r"C:\Quorvan\missing.txt"
+        run = self.m.run("-p " + path, answers="Y")
+        self.assertEqual(run.boxes[0].title, "Confirm File Deletion")
+        self.check(run, path, 1)
+
+    def test_silent_still_shows_the_box(self):
+        self.m.standins_beside_exe()
+        path = r"C:\Quorvan\missing.txt"
+        run = self.m.run("-a -p " + path)
+        self.check(run, path, 0)
+
+
+class ListCommands(Case):
+    def setUp(self):
+        super().setUp()
+        self.install_servers()
+        self.m.write(r"C:\Quorvan\Uninst.isu", b"log\n")
+
+    def check_full_list(self, run, silent):
+        self.assertOrdinaryEnd(run)
+        expected = full_list_commands(silent)
+        self.assertStartsWith(run.commands, expected, run)
+        self.assertStartsWith(run.captions, FULL_LIST_CAPTIONS, run)
+        for entry in run.journal[:len(expected)]:
+            self.assertEqual(entry["flags"], STARTF_USESHOWWINDOW, entry)
+            want = SW_SHOW if entry["name"] == "isuninst" else SW_SHOWMINNOACTIVE
+            self.assertEqual(entry["show"], want, entry)
+        # net and isuninst are found beside the exe, not in the working folder.
+        self.assertTrue(all(j["module"].lower().startswith(winebox.EXE_DIR.lower() + "\\")
+                            for j in run.journal if j["name"] in ("net", "isuninst")), run.describe())
+        # Nothing after the InstallShield line is carried out.
+        after = run.journal[len(expected):]
+        self.assertNotIn("jobsrvr", [j["name"] for j in after], run.describe())
+        self.assertNotIn("net stop w3svc", [j["cmdline"] for j in after], run.describe())
+
+    def test_every_command_row_interactive(self):
+        self.m.write(LIST, FULL_LIST)
+        run = self.m.run("-p " + LIST, answers="Y", standin_env={"ISUNINST_SLEEP": 1000})
+        self.assertEqual(run.boxes[0].title, "Confirm File Deletion")
+        self.check_full_list(run, silent=False)
+        # The uninstaller shows its own window; its progress dialog stays minimised.
+        isu = run.dialogs[len(FULL_LIST_CAPTIONS) - 1]
+        self.assertGreaterEqual(len(isu.samples), 3, run.describe())
+        self.assertTrue(all(s["iconic"] for s in isu.samples[2:]), isu.samples)
+        self.assertTrue(all(s["pos"] in (0, 300) for s in isu.samples), isu.samples)
+
+    def test_every_command_row_silent(self):
+        self.m.write(LIST, FULL_LIST)
+        run = self.m.run("-p " + LIST + " -a")
+        self.assertNotIn("Confirm File Deletion", [b.title for b in run.boxes], run.describe())
+        self.check_full_list(run, silent=True)
+
+    def test_crlf_and_lf_lists_run_the_same_commands(self):
+        self.m.write(LIST, FULL_LIST)
+        lf = self.m.run("-a -p " + LIST)
+        self.m.write(LIST, FULL_LIST.replace(b"\n", b"\r\n"))
+        crlf = self.m.run("-a -p " + LIST)
+        expected = full_list_commands(silent=True)
+        self.assertStartsWith(lf.commands, expected, lf)
+        self.assertEqual(crlf.commands, lf.commands, crlf.describe())
+        self.assertEqual(crlf.captions, lf.captions, crlf.describe())
+
+    def test_netscape_last_line_without_line_feed_keeps_every_character(self):
+        # Only a line feed is dropped from the service name: an unterminated
+        # last line is the whole name.
+        self.m.write(LIST, b"Netscape Enterprise Server")
+        run = self.m.run("-a -p " + LIST)
+        self.assertStartsWith(run.commands, [("net", 'net stop "Netscape Enterprise Server"')], run)
+        self.assertStartsWith(run.captions, [CAP_NETSCAPE], run)
+
+    def test_first_tag_decides_the_caption(self):
+        # A line naming two servers is a Management Server line; an
+        # upper-case tag is no tag at all.
+        self.m.write(LIST, b'"C:\\Quorvan\\bin\\mgmtsrvr.exe" jobsrvr\n'
+                     + b'"C:\\Quorvan\\bin\\portinst.exe" storsrvr\n'
+                     + b'"C:\\Quorvan\\bin\\MGMTSRVR.exe"\n')
+        self.m.standin(BIN + r"\portinst.exe")
+        run = self.m.run("-a -p " + LIST)
+        self.assertStartsWith(run.commands, [
+            ("mgmtsrvr", '"C:\\Quorvan\\bin\\mgmtsrvr.exe" jobsrvr\n -Sremove'),
+            ("portinst", '"C:\\Quorvan\\bin\\portinst.exe" storsrvr\n -Sremove'),
+        ], run)
+        self.assertStartsWith(run.captions, [CAP_MGMT, CAP_STOR], run)
+        self.assertNotIn("MGMTSRVR.exe", " ".join(c for _, c in run.commands), run.describe())
+
+
+class Runner(Case):
+    def setUp(self):
+        super().setUp()
+        self.install_servers()
+
+    def test_program_that_cannot_start_two_boxes_then_next_line(self):
+        os.remove(self.m.unix(BIN + r"\mgmtsrvr.exe"))
+        self.m.write(LIST, server_line("mgmtsrvr") + server_line("storsrvr"))
+        run = self.m.run("-a -p " + LIST)
+        self.assertOrdinaryEnd(run)
+        self.assertGreaterEqual(len(run.boxes), 2, run.describe())
+        first, second = run.boxes[:2]
+        self.assertBox(first, "Error", self.m.error_text(2), [IDOK], icon="information")
+        self.assertBox(second, "QvUnInstall",
+                       'Cannot run "%s\\mgmtsrvr.exe"\n -Sremove. File not found!' % BIN,
+                       [IDOK], icon="exclamation")
+        # No dialog for the failed start; the next line runs after the boxes.
+        self.assertStartsWith(run.captions, [CAP_STOR], run)
+        self.assertStartsWith(run.commands, [("storsrvr", '"%s\\storsrvr.exe"\n -Sremove' % BIN)], run)
+        box_time = second.ev["t"]
+        self.assertGreater(run.journal[0]["t"], box_time - 50, run.describe())
+
+    def test_programs_are_not_searched_in_the_working_folder(self):
+        os.remove(self.m.unix(winebox.EXE_DIR + r"\isuninst.exe"))
+        self.m.standin(winebox.WORK_DIR + r"\isuninst.exe")
+        self.m.write(LIST, b'"C:\\Quorvan\\Uninst.isu"\n')
+        run = self.m.run("-a -p " + LIST)
+        self.assertOrdinaryEnd(run)
+        self.assertNotIn("isuninst", [j["name"] for j in run.journal], run.describe())
+        texts = [b.text for b in run.boxes if b.title == "QvUnInstall"]
+        self.assertIn('Cannot run isuninst -mQuorvan -y -a -f"C:\\Quorvan\\Uninst.isu"\n. File not found!',
+                      texts, run.describe())
+
+    def test_escape_closes_the_dialog_and_the_next_command_starts(self):
+        self.m.write(LIST, server_line("mgmtsrvr") + server_line("storsrvr"))
+        run = self.m.run("-a -p " + LIST, escape_after=1000, standin_env={"MGMTSRVR_SLEEP": 20000})
+        self.assertOrdinaryEnd(run)
+        self.assertStartsWith(run.captions, [CAP_MGMT, CAP_STOR], run)
+        self.assertTrue(run.dialogs[0].escaped)
+        names = [j["name"] for j in run.journal]
+        self.assertStartsWith(names, ["mgmtsrvr", "storsrvr"], run)
+        # The second started long before the first could have ended.
+        gap = run.journal[1]["t"] - run.journal[0]["t"]
+        self.assertGreater(gap, 800, run.describe())
+        self.assertLess(gap, 8000, run.describe())
+
+    def test_progress_steps_while_the_child_runs(self):
+        self.m.write(LIST, server_line("jobsrvr") + b"IIS_VER=3\n")
+        run = self.m.run("-a -p " + LIST, standin_env={"JOBSRVR_SLEEP": 1500})
+        self.assertOrdinaryEnd(run)
+        self.assertStartsWith(run.captions, [CAP_JOB, CAP_IIS], run)
+        samples = [s for s in run.dialogs[0].samples if s["pos"] != 300]
+        self.assertGreaterEqual(len(samples), 5, run.dialogs[0].samples)
+        for s in samples:
+            self.assertEqual((s["caption"], s["lo"], s["hi"], s["iconic"], s["topmost"]),
+                             (CAP_JOB, 0, 300, False, True), s)
+        # Centred on the 1024x768 desktop, since the template places it at 0, 0.
+        left, top, right, bottom = samples[0]["rect"]
+        self.assertLessEqual(abs((left + right) / 2 - 512), 2, samples[0])
+        self.assertLessEqual(abs((top + bottom) / 2 - 384), 2, samples[0])
+        positions = [s["pos"] for s in samples]
+        self.assertEqual(positions, sorted(positions), positions)
+        # One step per 120 ms tick: never faster, and clearly moving over 1.5 s.
+        self.assertGreaterEqual(positions[-1], 4, positions)
+        first, last = samples[0], samples[-1]
+        self.assertLessEqual(last["pos"] - first["pos"], (last["t"] - first["t"]) / 120 + 2, samples)
+
+
+GROUPS = [CommandLine, Confirmation, MissingList, ListCommands, Runner]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--exe")
+    ap.add_argument("--robot")
+    ap.add_argument("--standin")
+    ap.add_argument("--pristine")
+    ap.add_argument("--make-pristine")
+    ap.add_argument("--group", action="append", help="run only this group (repeatable)")
+    ap.add_argument("--keep", action="store_true", help="keep each case's prefix for a look afterwards")
+    ap.add_argument("tests", nargs="*", help="Group or Group.test_name")
+    opts = ap.parse_args()
+
+    winebox.interrupt_on_sigterm()
+    display = winebox.Display().start()
+    scratch = None
+    try:
+        if opts.make_pristine:
+            winebox.make_pristine(os.path.abspath(opts.make_pristine), display.name)
+            print("pristine prefix ready in", opts.make_pristine)
+            return 0
+        for name in ("exe", "robot", "standin"):
+            if not getattr(opts, name) or not os.path.isfile(getattr(opts, name)):
+                ap.error("--%s must name a file" % name)
+        pristine = opts.pristine
+        if not pristine or not winebox.pristine_ready(pristine):
+            scratch = tempfile.mkdtemp(prefix="qv-e2e-pristine-")
+            pristine = os.path.join(scratch, "prefix")
+            t0 = time.time()
+            winebox.make_pristine(pristine, display.name)
+            print("booted a prefix in %.1f s" % (time.time() - t0))
+        CONFIG.update(pristine=pristine, display=display.name, exe=opts.exe, robot=opts.robot,
+                      standin=opts.standin, keep=opts.keep)
+
+        loader = unittest.TestLoader()
+        suite = unittest.TestSuite()
+        if opts.tests:
+            module = sys.modules[__name__]
+            suite.addTests(loader.loadTestsFromNames(opts.tests, module))
+        else:
+            for group in GROUPS:
+                if not opts.group or group.__name__ in opts.group:
+                    suite.addTests(loader.loadTestsFromTestCase(group))
+        t0 = time.time()
+        result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(suite)
+        failed = len(result.failures) + len(result.errors)
+        passed = result.testsRun - failed - len(result.skipped)
+        print("took %.1f s" % (time.time() - t0))
+        print("%d passed, %d failed" % (passed, failed))
+        return 0 if failed == 0 and result.testsRun > 0 else 1
+    finally:
+        winebox.close_all()
+        display.stop()
+        if scratch:
+            shutil.rmtree(scratch, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

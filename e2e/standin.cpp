@@ -1,0 +1,114 @@
+// standin.exe: takes the place of net.exe, isuninst.exe, the server
+// executables and portinst.exe. It appends one JSON line to the journal
+// named by QV_JOURNAL (a Windows path) saying who it is, how it was started,
+// and when; then it behaves as the environment tells it for its name NAME
+// (upper case, without .exe):
+//   QV_<NAME>_SLEEP      milliseconds to wait before ending
+//   QV_<NAME>_EXIT       exit code
+//   QV_<NAME>_DELETELOG  when set, delete the file named after " -f"
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string>
+
+static std::string Quote(const std::string& s)
+{
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += (char)c;
+        } else if (c < 0x20 || c >= 0x7f) {
+            char buf[8];
+            snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += (char)c;
+        }
+    }
+    return out + "\"";
+}
+
+static long long NowMs()
+{
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    ULARGE_INTEGER u;
+    u.LowPart = ft.dwLowDateTime;
+    u.HighPart = ft.dwHighDateTime;
+    return (long long)(u.QuadPart / 10000ULL) - 11644473600000LL;
+}
+
+static std::string Setting(const std::string& name, const char* what)
+{
+    std::string var = "QV_" + name + "_" + what;
+    char buf[1024];
+    DWORD n = GetEnvironmentVariableA(var.c_str(), buf, sizeof buf);
+    if (n == 0 || n >= sizeof buf)
+        return "";
+    return buf;
+}
+
+// Several stand-ins can run at once (after the user closed a progress
+// dialog), so each line goes out in one append, retried while another
+// writer holds the file.
+static void Append(const std::string& line)
+{
+    char path[MAX_PATH];
+    DWORD n = GetEnvironmentVariableA("QV_JOURNAL", path, sizeof path);
+    if (n == 0 || n >= sizeof path)
+        return;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ, NULL, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+        if (h != INVALID_HANDLE_VALUE) {
+            DWORD written;
+            WriteFile(h, line.data(), (DWORD)line.size(), &written, NULL);
+            CloseHandle(h);
+            return;
+        }
+        Sleep(10);
+    }
+}
+
+int main()
+{
+    char module[MAX_PATH];
+    GetModuleFileNameA(NULL, module, sizeof module);
+    std::string name = module;
+    size_t slash = name.find_last_of("\\/");
+    if (slash != std::string::npos)
+        name = name.substr(slash + 1);
+    if (name.size() > 4 && _stricmp(name.c_str() + name.size() - 4, ".exe") == 0)
+        name.resize(name.size() - 4);
+    std::string upper = name;
+    for (char& c : upper)
+        c = (char)toupper((unsigned char)c);
+
+    std::string cmdline = GetCommandLineA();
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    GetStartupInfoA(&si);
+
+    char cwd[MAX_PATH];
+    GetCurrentDirectoryA(sizeof cwd, cwd);
+    Append("{\"name\":" + Quote(name) + ",\"cmdline\":" + Quote(cmdline) +
+           ",\"flags\":" + std::to_string(si.dwFlags) + ",\"show\":" + std::to_string(si.wShowWindow) +
+           ",\"module\":" + Quote(module) + ",\"cwd\":" + Quote(cwd) + ",\"t\":" + std::to_string(NowMs()) + "}\n");
+
+    if (!Setting(upper, "DELETELOG").empty()) {
+        size_t f = cmdline.find(" -f");
+        if (f != std::string::npos) {
+            std::string log;
+            for (char c : cmdline.substr(f + 3))
+                if (c != '"' && c != '\r' && c != '\n')
+                    log += c;
+            DeleteFileA(log.c_str());
+        }
+    }
+    std::string sleep = Setting(upper, "SLEEP");
+    if (!sleep.empty())
+        Sleep(strtoul(sleep.c_str(), NULL, 10));
+    std::string code = Setting(upper, "EXIT");
+    return code.empty() ? 0 : atoi(code.c_str());
+}

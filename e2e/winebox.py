@@ -1,0 +1,363 @@
+"""Wine prefix, X display and robot plumbing shared by the end-to-end suite
+and the demonstration.
+
+A pristine 32-bit prefix is made once; every case works in its own copy, so
+no case sees another's files, registry or wineserver.
+"""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+EXE_DIR = r"C:\app"
+EXE_PATH = EXE_DIR + r"\QvUnInstall.exe"
+HARNESS_DIR = r"C:\e2e"
+WORK_DIR = r"C:\work"
+READY_MARK = ".e2e-ready"
+
+
+def base_env(prefix, display):
+    env = dict(os.environ)
+    env.update({
+        "WINEPREFIX": prefix,
+        "WINEARCH": "win32",
+        "WINEDEBUG": "-all",
+        "DISPLAY": display,
+        # No host trash for deletions, no menu entries or downloads on the host.
+        "XDG_DATA_HOME": os.path.join(prefix, "no-such-xdg-data"),
+        "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
+    })
+    return env
+
+
+class Display:
+    """An Xvfb of our own on a display number that Xvfb picks itself."""
+
+    def __init__(self):
+        self.proc = None
+        self.name = None
+
+    def start(self):
+        read_fd, write_fd = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        number = b""
+        with os.fdopen(read_fd, "rb") as pipe:
+            while not number.endswith(b"\n"):
+                chunk = pipe.read(1)
+                if not chunk:
+                    break
+                number += chunk
+        if not number.strip():
+            self.stop()
+            raise RuntimeError("Xvfb did not start")
+        self.name = ":" + number.decode().strip()
+        return self
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.proc = None
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+def make_pristine(prefix, display):
+    """Boot a fresh 32-bit prefix with a virtual desktop (so hiding a window
+    does not stall for want of a window manager)."""
+    if os.path.exists(prefix):
+        shutil.rmtree(prefix)
+    env = base_env(prefix, display)
+    subprocess.run(["wineboot", "-i"], env=env, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+    for key, name, value in ((r"HKCU\Software\Wine\Explorer", "Desktop", "Default"),
+                             (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "1024x768")):
+        subprocess.run(["wine", "reg", "add", key, "/v", name, "/d", value, "/f"], env=env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+    # The user folders link to the host's home; cut those links so nothing a
+    # case deletes can reach outside the prefix.
+    users = os.path.join(prefix, "drive_c", "users")
+    for root, dirs, _ in os.walk(users):
+        for d in dirs:
+            path = os.path.join(root, d)
+            if os.path.islink(path):
+                os.unlink(path)
+                os.mkdir(path)
+    with open(os.path.join(prefix, READY_MARK), "w") as f:
+        f.write("ok\n")
+
+
+def pristine_ready(prefix):
+    return os.path.exists(os.path.join(prefix, READY_MARK))
+
+
+# Wine's own binaries are never written to once a prefix is booted: a case's
+# copy links them, so copying hundreds of MB per case does not flood the disk
+# (heavy write-back stalls every process, the robot included).
+SHARED_EXTENSIONS = {".dll", ".exe", ".nls", ".msstyles", ".drv", ".ocx", ".sys", ".acm", ".cpl",
+                     ".tlb", ".ttf", ".ttc", ".fon", ".ax", ".ds", ".mui", ".vxd", ".com"}
+
+
+def clone_prefix(source, target):
+    for dirpath, dirnames, filenames in os.walk(source):
+        rel = os.path.relpath(dirpath, source)
+        dest = os.path.join(target, rel) if rel != "." else target
+        os.makedirs(dest, exist_ok=True)
+        shutil.copystat(dirpath, dest)
+        for name in dirnames + filenames:
+            src, dst = os.path.join(dirpath, name), os.path.join(dest, name)
+            if os.path.islink(src):
+                os.symlink(os.readlink(src), dst)
+                if name in dirnames:
+                    dirnames.remove(name)
+            elif name in filenames:
+                if os.path.splitext(name)[1].lower() in SHARED_EXTENSIONS:
+                    os.link(src, dst)
+                else:
+                    shutil.copy2(src, dst)
+
+
+class Box:
+    def __init__(self, ev):
+        self.ev = ev
+        self.title = ev["title"]
+        self.text = ev["text"]
+        self.button_ids = [b["id"] for b in ev["buttons"]]
+        self.icon = ev["icon"]
+        self.answer = ev["answer"]
+
+    def __repr__(self):
+        return "Box(%r, %r, %r, %s)" % (self.title, self.text, self.button_ids, self.icon)
+
+
+class Dialog:
+    def __init__(self, ev):
+        self.number = ev["dlg"]
+        self.caption = ev["caption"]
+        self.samples = []
+        self.escaped = False
+
+    def __repr__(self):
+        return "Dialog(%r, %d samples)" % (self.caption, len(self.samples))
+
+
+class Run:
+    """What one run of the exe showed (robot transcript) and started (journal)."""
+
+    def __init__(self, events, journal):
+        self.events = events
+        self.journal = journal
+        self.boxes = [Box(e) for e in events if e["ev"] == "box"]
+        self.dialogs = []
+        by_number = {}
+        for e in events:
+            if e["ev"] == "dialog":
+                d = Dialog(e)
+                by_number[d.number] = d
+                self.dialogs.append(d)
+            elif e["ev"] == "sample":
+                by_number[e["dlg"]].samples.append(e)
+            elif e["ev"] == "escape":
+                by_number[e["dlg"]].escaped = True
+        ends = [e for e in events if e["ev"] in ("exit", "timeout", "start_failed")]
+        self.end = ends[0] if ends else {"ev": "missing"}
+        self.exit_code = self.end.get("code")
+        self.timed_out = self.end["ev"] == "timeout"
+
+    def boxes_after(self, t):
+        """Boxes that came up after time t (ms, robot and journal clock)."""
+        return [b for b in self.boxes if b.ev["t"] > t]
+
+    @property
+    def captions(self):
+        return [d.caption for d in self.dialogs]
+
+    @property
+    def commands(self):
+        return [(j["name"], j["cmdline"]) for j in self.journal]
+
+    def shown(self):
+        """Boxes and dialogs in the order they appeared, for failure messages."""
+        out = []
+        for e in self.events:
+            if e["ev"] == "box":
+                out.append("box %r: %r" % (e["title"], e["text"]))
+            elif e["ev"] == "dialog":
+                out.append("dialog %r" % e["caption"])
+            elif e["ev"] == "window":
+                out.append("window %r: %r" % (e["class"], e["title"]))
+        return out
+
+    def describe(self):
+        notes = [e for e in self.events if e["ev"] in ("slow_scan", "escape")]
+        return "\nshown: %s\nstarted: %s\nrobot notes: %s\nend: %s" % (
+            json.dumps(self.shown(), indent=1), json.dumps(self.commands, indent=1), notes, self.end)
+
+
+LIVE = set()
+
+
+def close_all():
+    """Stop every case machine still up (after an interruption)."""
+    for m in list(LIVE):
+        m.close()
+
+
+def interrupt_on_sigterm():
+    """A time-out's SIGTERM unwinds like Ctrl-C, so Xvfb and wineservers get stopped."""
+    def handler(signum, frame):
+        raise KeyboardInterrupt
+    signal.signal(signal.SIGTERM, handler)
+
+
+class Machine:
+    """One case's copy of the pristine prefix, with the exe and the robot in it."""
+
+    def __init__(self, pristine, display, exe, robot, standin, keep=False):
+        self.root = tempfile.mkdtemp(prefix="qv-e2e-")
+        LIVE.add(self)
+        self.prefix = os.path.join(self.root, "prefix")
+        clone_prefix(pristine, self.prefix)
+        self.display = display
+        self.standin_bin = standin
+        self.keep = keep
+        self.env = base_env(self.prefix, display)
+        self.runs = 0
+        self.install(exe, EXE_PATH)
+        self.install(robot, HARNESS_DIR + r"\robot.exe")
+        self.mkdir(WORK_DIR)
+
+    # -- files ------------------------------------------------------------
+    def unix(self, winpath):
+        """Unix path of a C: path inside the prefix."""
+        assert winpath[:3].upper() == "C:\\", winpath
+        return os.path.join(self.prefix, "drive_c", *[p for p in winpath[3:].split("\\") if p])
+
+    def mkdir(self, winpath):
+        os.makedirs(self.unix(winpath), exist_ok=True)
+
+    def write(self, winpath, data):
+        path = self.unix(winpath)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+    def exists(self, winpath):
+        return os.path.exists(self.unix(winpath))
+
+    def install(self, source, winpath):
+        path = self.unix(winpath)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        shutil.copyfile(source, path)
+
+    def standin(self, winpath):
+        """Put a stand-in at winpath; it takes its name from the file name."""
+        self.install(self.standin_bin, winpath)
+
+    def standins_beside_exe(self):
+        self.standin(EXE_DIR + r"\net.exe")
+        self.standin(EXE_DIR + r"\isuninst.exe")
+
+    # -- running ----------------------------------------------------------
+    def wine(self, args, env=None, timeout=120):
+        return subprocess.run(["wine"] + args, env=env or self.env, timeout=timeout,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+
+    def reg(self, *args):
+        r = self.wine(["reg"] + list(args))
+        if r.returncode:
+            raise RuntimeError("reg %s failed: %s" % (args, r.stdout))
+        return r.stdout.decode(errors="replace")
+
+    def error_text(self, code):
+        out = HARNESS_DIR + r"\errtext.jsonl"
+        self.wine([HARNESS_DIR + r"\robot.exe", "--errtext", str(code), "--out", out])
+        with open(self.unix(out)) as f:
+            return json.loads(f.readline())["text"]
+
+    def start(self, args, answers="", answer_delay=0, escape_after=None, standin_env=None,
+              cwd=WORK_DIR, timeout_ms=45000):
+        """Start the exe with the exact command line `"C:\\app\\QvUnInstall.exe" ` + args
+        under the robot; returns (process, transcript path, journal path)."""
+        self.runs += 1
+        n = self.runs
+        cmd = HARNESS_DIR + r"\cmd%d.txt" % n
+        out = HARNESS_DIR + r"\transcript%d.jsonl" % n
+        journal = HARNESS_DIR + r"\journal%d.jsonl" % n
+        line = '"%s"' % EXE_PATH + (" " + args if args else "")
+        self.write(cmd, line.encode("latin-1"))
+        env = dict(self.env)
+        env["QV_JOURNAL"] = journal
+        for k, v in (standin_env or {}).items():
+            env["QV_" + k] = str(v)
+        robot = [HARNESS_DIR + r"\robot.exe", "--cmdfile", cmd, "--out", out, "--cwd", cwd,
+                 "--answers", answers or "-", "--answer-delay", str(answer_delay), "--timeout", str(timeout_ms)]
+        if escape_after is not None:
+            robot += ["--escape-after", str(escape_after)]
+        proc = subprocess.Popen(["wine"] + robot, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        return proc, self.unix(out), self.unix(journal)
+
+    def run(self, args, **kw):
+        timeout_ms = kw.get("timeout_ms", 45000)
+        proc, out, journal = self.start(args, **kw)
+        try:
+            proc.communicate(timeout=timeout_ms / 1000 + 30)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.communicate()
+        return Run(read_jsonl(out), read_jsonl(journal))
+
+    def close(self):
+        LIVE.discard(self)
+        subprocess.run(["wineserver", "-k"], env=self.env, timeout=60,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
+        if not self.keep:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+
+def read_jsonl(path):
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        return [json.loads(line) for line in f.read().decode("latin-1").splitlines() if line.strip()]
+
+
+def wait_for_event(path, predicate, timeout=30):
+    """Poll a transcript that the robot is still writing."""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        for e in read_jsonl_partial(path):
+            if predicate(e):
+                return e
+        time.sleep(0.05)
+    return None
+
+
+def read_jsonl_partial(path):
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        lines = f.read().decode("latin-1").split("\n")
+    out = []
+    for line in lines[:-1]:
+        try:
+            out.append(json.loads(line))
+        except ValueError:
+            pass
+    return out
