@@ -3,7 +3,7 @@
 // named by QV_JOURNAL (a Windows path) saying who it is, how it was started,
 // and when; then it behaves as the environment tells it for its name NAME
 // (upper case, without .exe):
-//   QV_<NAME>_SLEEP      milliseconds to wait before ending
+//   QV_<NAME>_SLEEP      milliseconds to wait before ending (else QV_SLEEP)
 //   QV_<NAME>_EXIT       exit code
 //   QV_<NAME>_DELETELOG  when set, delete the file named after " -f"
 #include <windows.h>
@@ -107,6 +107,11 @@ int main()
         }
     }
     std::string sleep = Setting(upper, "SLEEP");
+    if (sleep.empty()) {
+        char buf[32];
+        DWORD n = GetEnvironmentVariableA("QV_SLEEP", buf, sizeof buf);
+        if (n > 0 && n < sizeof buf) sleep = buf;
+    }
     if (!sleep.empty())
         Sleep(strtoul(sleep.c_str(), NULL, 10));
     std::string code = Setting(upper, "EXIT");

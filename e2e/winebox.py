@@ -303,6 +303,9 @@ class Machine:
         self.write(cmd, line.encode("latin-1"))
         env = dict(self.env)
         env["QV_JOURNAL"] = journal
+        # Every child lives a little while, so that the robot's look at the
+        # windows cannot miss its progress dialog on a busy machine.
+        env["QV_SLEEP"] = "400"
         for k, v in (standin_env or {}).items():
             env["QV_" + k] = str(v)
         robot = [HARNESS_DIR + r"\robot.exe", "--cmdfile", cmd, "--out", out, "--cwd", cwd,
