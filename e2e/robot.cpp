@@ -13,6 +13,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <string>
+
+#include "jsonline.h"
 #include <vector>
 
 static FILE* transcript;
@@ -22,34 +24,7 @@ static DWORD answerDelay;
 static DWORD escapeAfter;
 static int escapesLeft;
 
-// Milliseconds since 1970, comparable with the stand-ins' journal.
-static long long NowMs()
-{
-    FILETIME ft;
-    GetSystemTimeAsFileTime(&ft);
-    ULARGE_INTEGER u;
-    u.LowPart = ft.dwLowDateTime;
-    u.HighPart = ft.dwHighDateTime;
-    return (long long)(u.QuadPart / 10000ULL) - 11644473600000LL;
-}
 
-static std::string Quote(const std::string& s)
-{
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += (char)c;
-        } else if (c < 0x20 || c >= 0x7f) {
-            char buf[8];
-            snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += (char)c;
-        }
-    }
-    return out + "\"";
-}
 
 // One JSON object built field by field.
 struct Event {
@@ -102,17 +77,23 @@ static const Reference references[] = {
     { "information", IDI_ASTERISK },
 };
 
-static bool Grab(HDC src, int x, int y, int w, int h, std::vector<DWORD>& px)
+// A memory DC holding a w x h 32-bit top-down bitmap whose pixels can be read.
+static HBITMAP MakePixelBitmap(HDC mem, int w, int h, void** bits)
 {
-    HDC mem = CreateCompatibleDC(NULL);
     BITMAPINFO bi = {};
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
     bi.bmiHeader.biWidth = w;
     bi.bmiHeader.biHeight = -h;
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 32;
+    return CreateDIBSection(mem, &bi, DIB_RGB_COLORS, bits, NULL, 0);
+}
+
+static bool Grab(HDC src, int x, int y, int w, int h, std::vector<DWORD>& px)
+{
+    HDC mem = CreateCompatibleDC(NULL);
     void* bits = NULL;
-    HBITMAP bmp = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
+    HBITMAP bmp = MakePixelBitmap(mem, w, h, &bits);
     HGDIOBJ old = SelectObject(mem, bmp);
     bool ok = BitBlt(mem, 0, 0, w, h, src, x, y, SRCCOPY) != 0;
     GdiFlush();
@@ -127,14 +108,8 @@ static void DrawReference(LPCSTR id, int w, int h, DWORD background, std::vector
 {
     HDC screen = GetDC(NULL);
     HDC mem = CreateCompatibleDC(screen);
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
     void* bits = NULL;
-    HBITMAP bmp = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
+    HBITMAP bmp = MakePixelBitmap(mem, w, h, &bits);
     HGDIOBJ old = SelectObject(mem, bmp);
     HBRUSH brush = CreateSolidBrush(background);
     RECT r = { 0, 0, w, h };

@@ -11,33 +11,9 @@
 #include <stdlib.h>
 #include <string>
 
-static std::string Quote(const std::string& s)
-{
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += (char)c;
-        } else if (c < 0x20 || c >= 0x7f) {
-            char buf[8];
-            snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += (char)c;
-        }
-    }
-    return out + "\"";
-}
+#include "jsonline.h"
 
-static long long NowMs()
-{
-    FILETIME ft;
-    GetSystemTimeAsFileTime(&ft);
-    ULARGE_INTEGER u;
-    u.LowPart = ft.dwLowDateTime;
-    u.HighPart = ft.dwHighDateTime;
-    return (long long)(u.QuadPart / 10000ULL) - 11644473600000LL;
-}
+
 
 static std::string Setting(const std::string& name, const char* what)
 {
