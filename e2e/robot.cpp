@@ -2,7 +2,7 @@
 // would, and writes what it sees as JSON lines (one event per line).
 //
 //   robot.exe --cmdfile F --out F [--cwd D] [--answers YNY] [--answer-delay MS]
-//             [--escape-after MS] [--escape-count N] [--timeout MS]
+//             [--escape-after MS] [--timeout MS]
 //   robot.exe --errtext CODE --out F
 //
 // The command line of the exe is read from --cmdfile byte for byte, so the
@@ -13,18 +13,16 @@
 #include <stdlib.h>
 #include <string.h>
 #include <string>
+#include <vector>
 
 #include "jsonline.h"
-#include <vector>
 
 static FILE* transcript;
 static std::string answers;
 static size_t nextAnswer;
 static DWORD answerDelay;
 static DWORD escapeAfter;
-static int escapesLeft;
-
-
+static bool escapeWanted;
 
 // One JSON object built field by field.
 struct Event {
@@ -350,12 +348,12 @@ static void Scan()
                 Sample(t);
                 t.lastSample = now;
             }
-            if (escapesLeft > 0 && !t.escaped && now - t.firstSeen >= escapeAfter) {
+            if (escapeWanted && !t.escaped && now - t.firstSeen >= escapeAfter) {
                 PostMessageA(t.hwnd, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
                 PostMessageA(t.hwnd, WM_KEYUP, VK_ESCAPE, 0xC0010001);
                 Event("escape").Num("dlg", t.number).Write();
                 t.escaped = true;
-                --escapesLeft;
+                escapeWanted = false;
             }
             break;
         case Tracked::Other:
@@ -397,8 +395,7 @@ int main(int argc, char** argv)
         else if (opt == "--cwd") cwd = val;
         else if (opt == "--answers") answers = val;
         else if (opt == "--answer-delay") answerDelay = strtoul(val, NULL, 10);
-        else if (opt == "--escape-after") { escapeAfter = strtoul(val, NULL, 10); if (!escapesLeft) escapesLeft = 1; }
-        else if (opt == "--escape-count") escapesLeft = atoi(val);
+        else if (opt == "--escape-after") { escapeAfter = strtoul(val, NULL, 10); escapeWanted = true; }
         else if (opt == "--timeout") timeout = strtoul(val, NULL, 10);
         else if (opt == "--errtext") errtext = strtol(val, NULL, 10);
         else {

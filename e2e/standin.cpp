@@ -13,11 +13,9 @@
 
 #include "jsonline.h"
 
-
-
-static std::string Setting(const std::string& name, const char* what)
+// An environment variable's value, empty when unset or too long.
+static std::string Env(const std::string& var)
 {
-    std::string var = "QV_" + name + "_" + what;
     char buf[1024];
     DWORD n = GetEnvironmentVariableA(var.c_str(), buf, sizeof buf);
     if (n == 0 || n >= sizeof buf)
@@ -25,17 +23,21 @@ static std::string Setting(const std::string& name, const char* what)
     return buf;
 }
 
+static std::string Setting(const std::string& name, const char* what)
+{
+    return Env("QV_" + name + "_" + what);
+}
+
 // Several stand-ins can run at once (after the user closed a progress
 // dialog), so each line goes out in one append, retried while another
 // writer holds the file.
 static void Append(const std::string& line)
 {
-    char path[MAX_PATH];
-    DWORD n = GetEnvironmentVariableA("QV_JOURNAL", path, sizeof path);
-    if (n == 0 || n >= sizeof path)
+    std::string path = Env("QV_JOURNAL");
+    if (path.empty())
         return;
     for (int attempt = 0; attempt < 200; ++attempt) {
-        HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ, NULL, OPEN_ALWAYS,
+        HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, NULL, OPEN_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, NULL);
         if (h != INVALID_HANDLE_VALUE) {
             DWORD written;
@@ -83,11 +85,8 @@ int main()
         }
     }
     std::string sleep = Setting(upper, "SLEEP");
-    if (sleep.empty()) {
-        char buf[32];
-        DWORD n = GetEnvironmentVariableA("QV_SLEEP", buf, sizeof buf);
-        if (n > 0 && n < sizeof buf) sleep = buf;
-    }
+    if (sleep.empty())
+        sleep = Env("QV_SLEEP");
     if (!sleep.empty())
         Sleep(strtoul(sleep.c_str(), NULL, 10));
     std::string code = Setting(upper, "EXIT");

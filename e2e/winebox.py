@@ -179,10 +179,6 @@ class Run:
         self.exit_code = self.end.get("code")
         self.timed_out = self.end["ev"] == "timeout"
 
-    def boxes_after(self, t):
-        """Boxes that came up after time t (ms, robot and journal clock)."""
-        return [b for b in self.boxes if b.ev["t"] > t]
-
     @property
     def captions(self):
         return [d.caption for d in self.dialogs]
@@ -315,9 +311,8 @@ class Machine:
         proc = subprocess.Popen(["wine"] + robot, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         return proc, self.unix(out), self.unix(journal)
 
-    def run(self, args, **kw):
-        timeout_ms = kw.get("timeout_ms", 45000)
-        proc, out, journal = self.start(args, **kw)
+    def run(self, args, timeout_ms=45000, **kw):
+        proc, out, journal = self.start(args, timeout_ms=timeout_ms, **kw)
         try:
             proc.communicate(timeout=timeout_ms / 1000 + 30)
         except subprocess.TimeoutExpired:
@@ -334,33 +329,31 @@ class Machine:
             shutil.rmtree(self.root, ignore_errors=True)
 
 
-def read_jsonl(path):
+def read_jsonl(path, partial=False):
+    """The records of a JSON-lines file; with `partial`, of one still being
+    written, whose last line may not be whole yet."""
     if not os.path.exists(path):
         return []
     with open(path, "rb") as f:
-        return [json.loads(line) for line in f.read().decode("latin-1").splitlines() if line.strip()]
+        lines = f.read().decode("latin-1").split("\n")
+    out = []
+    for line in lines:
+        if not line.strip():
+            continue
+        try:
+            out.append(json.loads(line))
+        except ValueError:
+            if not partial:
+                raise
+    return out
 
 
 def wait_for_event(path, predicate, timeout=30):
     """Poll a transcript that the robot is still writing."""
     deadline = time.time() + timeout
     while time.time() < deadline:
-        for e in read_jsonl_partial(path):
+        for e in read_jsonl(path, partial=True):
             if predicate(e):
                 return e
         time.sleep(0.05)
     return None
-
-
-def read_jsonl_partial(path):
-    if not os.path.exists(path):
-        return []
-    with open(path, "rb") as f:
-        lines = f.read().decode("latin-1").split("\n")
-    out = []
-    for line in lines[:-1]:
-        try:
-            out.append(json.loads(line))
-        except ValueError:
-            pass
-    return out
