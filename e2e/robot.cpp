@@ -285,9 +285,13 @@ static void Sample(Tracked& t)
     SendMessageTimeoutA(bar, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 1000, &hi);
     SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &pos);
     LONG ex = GetWindowLongA(t.hwnd, GWL_EXSTYLE);
+    std::string caption = WindowText(t.hwnd);
+    // The dialog may have closed while it was being read; such a look says nothing.
+    if (!IsWindow(t.hwnd))
+        return;
     Event("sample")
         .Num("dlg", t.number)
-        .Str("caption", WindowText(t.hwnd))
+        .Str("caption", caption)
         .Bool("iconic", IsIconic(t.hwnd) != 0)
         .Bool("topmost", (ex & WS_EX_TOPMOST) != 0)
         .Num("lo", (int)lo)

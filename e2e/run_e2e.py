@@ -272,8 +272,12 @@ class ListCommands(Case):
         self.check_full_list(run, silent=False)
         # The uninstaller shows its own window; its progress dialog stays minimised.
         isu = run.dialogs[len(FULL_LIST_CAPTIONS) - 1]
-        self.assertGreaterEqual(len(isu.samples), 3, run.describe())
-        self.assertTrue(all(s["iconic"] for s in isu.samples[2:]), isu.samples)
+        # The dialog manager shows it normally once; the first tick minimises it
+        # again, and from then on it stays minimised until it closes.
+        live = [s for s in isu.samples if s["caption"]]
+        first = next((i for i, s in enumerate(live) if s["iconic"]), None)
+        self.assertIsNotNone(first, isu.samples)
+        self.assertTrue(all(s["iconic"] for s in live[first:]), isu.samples)
         self.assertTrue(all(s["pos"] in (0, 300) for s in isu.samples), isu.samples)
 
     def test_every_command_row_silent(self):
@@ -367,7 +371,8 @@ class Runner(Case):
         run = self.m.run("-a -p " + LIST, standin_env={"JOBSRVR_SLEEP": 1500})
         self.assertOrdinaryEnd(run)
         self.assertStartsWith(run.captions, [CAP_JOB, CAP_IIS], run)
-        samples = [s for s in run.dialogs[0].samples if s["pos"] != 300]
+        # A look that lands as the dialog closes finds no window: leave it out.
+        samples = [s for s in run.dialogs[0].samples if s["pos"] != 300 and s["caption"]]
         self.assertGreaterEqual(len(samples), 5, run.dialogs[0].samples)
         for s in samples:
             self.assertEqual((s["caption"], s["lo"], s["hi"], s["iconic"], s["topmost"]),
