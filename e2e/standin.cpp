@@ -3,10 +3,12 @@
 // named by QV_JOURNAL (a Windows path) saying who it is, how it was started,
 // and when; then it behaves as the environment tells it for its name NAME
 // (upper case, without .exe):
-//   QV_<NAME>_SLEEP      milliseconds to wait before ending (else QV_SLEEP)
+//   QV_<NAME>_SLEEP      milliseconds to live once the parent's dialog is up
+//                        (else QV_SLEEP)
 //   QV_<NAME>_EXIT       exit code
 //   QV_<NAME>_DELETELOG  when set, delete the file named after " -f"
 #include <windows.h>
+#include <tlhelp32.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string>
@@ -49,6 +51,48 @@ static void Append(const std::string& line)
     }
 }
 
+static DWORD ParentProcessId()
+{
+    DWORD self = GetCurrentProcessId(), parent = 0;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE)
+        return 0;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snap, &entry); more; more = Process32Next(snap, &entry))
+        if (entry.th32ProcessID == self)
+            parent = entry.th32ParentProcessID;
+    CloseHandle(snap);
+    return parent;
+}
+
+static BOOL CALLBACK FindTitledDialog(HWND hwnd, LPARAM lParam)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    char cls[16], title[8];
+    if (pid != *(DWORD*)lParam || !IsWindowVisible(hwnd) || !GetClassNameA(hwnd, cls, sizeof cls) ||
+        strcmp(cls, "#32770") != 0 || !GetWindowTextA(hwnd, title, sizeof title))
+        return TRUE;
+    *(DWORD*)lParam = 0;
+    return FALSE;
+}
+
+// The parent shows its progress dialog only after starting us; the time to
+// live counts from then, so that a busy machine cannot hide the dialog from
+// the robot. Someone else's child waits at most two seconds.
+static void WaitForParentDialog()
+{
+    DWORD parent = ParentProcessId();
+    for (int waited = 0; parent != 0 && waited < 2000; waited += 10) {
+        DWORD wanted = parent;
+        EnumWindows(FindTitledDialog, (LPARAM)&wanted);
+        if (wanted == 0)
+            return;
+        Sleep(10);
+    }
+}
+
 int main()
 {
     char module[MAX_PATH];
@@ -84,6 +128,7 @@ int main()
             DeleteFileA(log.c_str());
         }
     }
+    WaitForParentDialog();
     std::string sleep = Setting(upper, "SLEEP");
     if (sleep.empty())
         sleep = Env("QV_SLEEP");
