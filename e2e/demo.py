@@ -126,8 +126,7 @@ def main():
             sample = winebox.wait_for_event(transcript, lambda e: e["ev"] == "sample" and e["pos"] >= 24)
             if sample:
                 screenshot(display.name, os.path.join(docs, "progress.png"), sample.get("rect"))
-            proc.communicate(timeout=120)
-            run = winebox.Run(winebox.read_jsonl(transcript), winebox.read_jsonl(journal))
+            run = winebox.finish(proc, transcript, journal, timeout=120)
             files_after, reg_after = files(m), registry(m)
 
             print()

@@ -75,51 +75,55 @@ static const Reference references[] = {
     { "information", IDI_ASTERISK },
 };
 
-// A memory DC holding a w x h 32-bit top-down bitmap whose pixels can be read.
-static HBITMAP MakePixelBitmap(HDC mem, int w, int h, void** bits)
-{
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    return CreateDIBSection(mem, &bi, DIB_RGB_COLORS, bits, NULL, 0);
-}
+// A w x h 32-bit top-down bitmap in a memory DC, whose pixels can be read.
+struct PixelCanvas {
+    HDC dc;
+    HBITMAP bitmap;
+    HGDIOBJ old;
+    void* bits = NULL;
+    int count;
+
+    PixelCanvas(int w, int h) : dc(CreateCompatibleDC(NULL)), count(w * h)
+    {
+        BITMAPINFO bi = {};
+        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+        bi.bmiHeader.biWidth = w;
+        bi.bmiHeader.biHeight = -h;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        bitmap = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
+        old = SelectObject(dc, bitmap);
+    }
+    ~PixelCanvas()
+    {
+        SelectObject(dc, old);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+    }
+    std::vector<DWORD> Pixels()
+    {
+        GdiFlush();
+        return std::vector<DWORD>((DWORD*)bits, (DWORD*)bits + count);
+    }
+};
 
 static bool Grab(HDC src, int x, int y, int w, int h, std::vector<DWORD>& px)
 {
-    HDC mem = CreateCompatibleDC(NULL);
-    void* bits = NULL;
-    HBITMAP bmp = MakePixelBitmap(mem, w, h, &bits);
-    HGDIOBJ old = SelectObject(mem, bmp);
-    bool ok = BitBlt(mem, 0, 0, w, h, src, x, y, SRCCOPY) != 0;
-    GdiFlush();
-    px.assign((DWORD*)bits, (DWORD*)bits + w * h);
-    SelectObject(mem, old);
-    DeleteObject(bmp);
-    DeleteDC(mem);
+    PixelCanvas canvas(w, h);
+    bool ok = BitBlt(canvas.dc, 0, 0, w, h, src, x, y, SRCCOPY) != 0;
+    px = canvas.Pixels();
     return ok;
 }
 
 static void DrawReference(LPCSTR id, int w, int h, DWORD background, std::vector<DWORD>& px)
 {
-    HDC screen = GetDC(NULL);
-    HDC mem = CreateCompatibleDC(screen);
-    void* bits = NULL;
-    HBITMAP bmp = MakePixelBitmap(mem, w, h, &bits);
-    HGDIOBJ old = SelectObject(mem, bmp);
+    PixelCanvas canvas(w, h);
     HBRUSH brush = CreateSolidBrush(background);
     RECT r = { 0, 0, w, h };
-    FillRect(mem, &r, brush);
+    FillRect(canvas.dc, &r, brush);
     DeleteObject(brush);
-    DrawIconEx(mem, 0, 0, LoadIconA(NULL, id), w, h, 0, NULL, DI_NORMAL);
-    GdiFlush();
-    px.assign((DWORD*)bits, (DWORD*)bits + w * h);
-    SelectObject(mem, old);
-    DeleteObject(bmp);
-    DeleteDC(mem);
-    ReleaseDC(NULL, screen);
+    DrawIconEx(canvas.dc, 0, 0, LoadIconA(NULL, id), w, h, 0, NULL, DI_NORMAL);
+    px = canvas.Pixels();
 }
 
 static std::string RecogniseIcon(HWND box)
@@ -263,13 +267,10 @@ static void RecordBox(Tracked& t)
         t.answerId = IDCANCEL;
         answer = "cancel";
     }
-    char textBuf[4096];
-    textBuf[0] = 0;
-    GetDlgItemTextA(hwnd, 0xFFFF, textBuf, sizeof textBuf);
     Event("box")
         .Num("n", t.number)
         .Str("title", WindowText(hwnd))
-        .Str("text", textBuf)
+        .Str("text", WindowText(GetDlgItem(hwnd, 0xFFFF)))
         .Raw("buttons", list)
         .Str("icon", RecogniseIcon(hwnd))
         .Str("answer", answer)

@@ -312,13 +312,7 @@ class Machine:
         return proc, self.unix(out), self.unix(journal)
 
     def run(self, args, timeout_ms=45000, **kw):
-        proc, out, journal = self.start(args, timeout_ms=timeout_ms, **kw)
-        try:
-            proc.communicate(timeout=timeout_ms / 1000 + 30)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.communicate()
-        return Run(read_jsonl(out), read_jsonl(journal))
+        return finish(*self.start(args, timeout_ms=timeout_ms, **kw), timeout=timeout_ms / 1000 + 30)
 
     def close(self):
         LIVE.discard(self)
@@ -327,6 +321,16 @@ class Machine:
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
         if not self.keep:
             shutil.rmtree(self.root, ignore_errors=True)
+
+
+def finish(proc, transcript, journal, timeout):
+    """Wait for a run that start() began and read what it showed and started."""
+    try:
+        proc.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.communicate()
+    return Run(read_jsonl(transcript), read_jsonl(journal))
 
 
 def read_jsonl(path, partial=False):
