@@ -17,7 +17,7 @@ bool UninstallApp::InitInstance() {
     if (commandLine.invalidOption) return false;
 
     // -d comes first and asks nothing; only an empty directory can go.
-    if (!commandLine.deleteDirectory.empty()) platform_.files.RemoveEmptyDirectory(commandLine.deleteDirectory);
+    if (!commandLine.deleteDirectory.empty()) platform_.files.RemoveDirectoryA(commandLine.deleteDirectory);
 
     listPath = commandLine.listPath;
     if (listPath.empty()) return false;

@@ -17,9 +17,18 @@ int RunApplication(Application& app, std::vector<std::string> arguments) {
     return 0;
 }
 
+std::string ApplicationName(Platform& platform) {
+    std::string name = platform.system.GetModuleFileNameA();
+    const std::size_t slash = name.find_last_of("\\/");
+    if (slash != std::string::npos) name.erase(0, slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos) name.erase(dot);
+    return name;
+}
+
 int FrameworkMessageBox(Platform& platform, const std::string& text, unsigned type) {
     if ((type & kMbTypeMask) == kMbOk && (type & kMbIconMask) == 0) type |= kMbIconExclamation;
-    return platform.boxes.Show(text, platform.system.ApplicationName(), type);
+    return platform.boxes.Show(text, ApplicationName(platform), type);
 }
 
 }  // namespace qv

@@ -44,6 +44,10 @@ private:
 // InitInstance returns the program is over, with status 0 whatever it said.
 int RunApplication(Application& app, std::vector<std::string> arguments);
 
+// The executable's file name without its folder and extension: an
+// application made without a name of its own goes by it.
+std::string ApplicationName(Platform& platform);
+
 // The framework's message box: no owner, titled with the application name;
 // an MB_OK box that names no icon gets the exclamation icon.
 int FrameworkMessageBox(Platform& platform, const std::string& text, unsigned type);

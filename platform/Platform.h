@@ -1,6 +1,8 @@
 // The one seam between the uninstaller's logic and Windows. Everything the
-// logic needs from the system goes through these small interfaces; the real
-// implementation lives in platform/win32, the fakes in tests/.
+// logic needs from the system goes through these small interfaces, one
+// method per system call, taking the values the logic chose and giving back
+// what the call gave. The real implementation lives in platform/win32, the
+// fakes in tests/.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +30,9 @@ enum : unsigned long {
     kErrorFileNotFound = 2,
     kErrorPathNotFound = 3,
     kErrorAccessDenied = 5,
+    kErrorInvalidHandle = 6,
+    kErrorSharingViolation = 32,
+    kErrorMoreData = 234,
 };
 enum : unsigned short { kSwShow = 5, kSwShowMinNoActive = 7 };
 enum : unsigned long { kWaitObject0 = 0, kWaitTimeout = 0x102 };
@@ -39,6 +44,8 @@ public:
     virtual ~MessageBoxes() = default;
     // MessageBoxA with no owner window; returns the button pressed.
     virtual int Show(const std::string& text, const std::string& title, unsigned style) = 0;
+    // MessageBoxW with no owner window.
+    virtual int ShowWide(const std::u16string& text, const std::u16string& title, unsigned style) = 0;
 };
 
 // A file opened for reading raw bytes; closed when destroyed.
@@ -49,16 +56,47 @@ public:
     virtual long Read(char* buffer, std::size_t size) = 0;
 };
 
+// A file opened for writing raw bytes; closed when destroyed.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    // Writes all `size` bytes; false when they could not all be written.
+    virtual bool Write(const char* data, std::size_t size) = 0;
+    // Flushes and closes; false when what was written may not have reached the file.
+    virtual bool Close() = 0;
+};
+
+// SHFILEOPSTRUCTA, field for field: the logic owns the record and its texts.
+struct ShellFileOperation {
+    Handle hwnd = 0;
+    unsigned wFunc = 0;
+    const char* pFrom = nullptr;  // paths, each NUL-terminated, the list ending in a second NUL
+    const char* pTo = nullptr;
+    unsigned short fFlags = 0;
+    bool fAnyOperationsAborted = false;
+    Handle hNameMappings = 0;
+    const char* lpszProgressTitle = nullptr;
+};
+enum : unsigned { kFoDelete = 3 };
+enum : unsigned short {
+    kFofSilent = 0x4,
+    kFofNoConfirmation = 0x10,
+    kFofAllowUndo = 0x40,
+    kFofNoErrorUi = 0x400,
+};
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
+    // The file's bytes, or null when it cannot be opened for reading.
     virtual std::unique_ptr<ByteSource> OpenForReading(const std::string& path) = 0;
-    virtual bool DeletePath(const std::string& path) = 0;                // DeleteFileA
-    virtual bool RemoveEmptyDirectory(const std::string& path) = 0;           // RemoveDirectoryA
-    virtual bool ChangeDirectory(const std::string& path) = 0;       // SetCurrentDirectoryA
-    // SHFileOperationA(FO_DELETE) of one path with the given FOF_ flags,
-    // progress title and no owner; returns the shell's result (0 is success).
-    virtual int ShellDelete(const std::string& path, unsigned flags, const std::string& progressTitle) = 0;
+    // Creates the file or empties it; null (last error set) when it cannot.
+    virtual std::unique_ptr<ByteSink> OpenForWriting(const std::string& path) = 0;
+    virtual bool DeleteFileA(const std::string& path) = 0;
+    virtual bool RemoveDirectoryA(const std::string& path) = 0;
+    virtual bool SetCurrentDirectoryA(const std::string& path) = 0;
+    // 0 is success.
+    virtual int SHFileOperationA(ShellFileOperation& request) = 0;
 };
 
 // PROCESS_INFORMATION of a started child.
@@ -69,47 +107,154 @@ struct ProcessInfo {
     unsigned long threadId = 0;
 };
 
+// The STARTUPINFOA fields the uninstaller sets; every other field is zero.
+struct StartupInfo {
+    unsigned long cb = 0;
+    unsigned long dwFlags = 0;
+    unsigned short wShowWindow = 0;
+};
+enum : unsigned long { kStartfUseShowWindow = 0x1, kRealtimePriorityClass = 0x100 };
+
 class Processes {
 public:
     virtual ~Processes() = default;
-    // CreateProcessA(NULL, commandLine, NULL, NULL, TRUE, 0x100, NULL, NULL,
-    // startup info with STARTF_USESHOWWINDOW and showWindow, info).
-    // On failure returns false with the system's last error set.
-    virtual bool Create(const std::string& commandLine, unsigned short showWindow, ProcessInfo& info) = 0;
+    // CreateProcessA(NULL, commandLine, NULL, NULL, inheritHandles,
+    // creationFlags, NULL, NULL, startup, info). On failure returns false
+    // with the system's last error set.
+    virtual bool CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,
+                                const StartupInfo& startup, ProcessInfo& info) = 0;
     // WaitForSingleObject: kWaitObject0 when the child has ended.
-    virtual unsigned long Wait(Handle process, unsigned long milliseconds) = 0;
+    virtual unsigned long WaitForSingleObject(Handle process, unsigned long milliseconds) = 0;
     // GetExitCodeProcess; false with the last error set when it fails.
-    virtual bool ReadExitCode(Handle process, unsigned long& exitCode) = 0;
-    virtual void CloseHandle(Handle handle) = 0;
+    virtual bool GetExitCodeProcess(Handle process, unsigned long& exitCode) = 0;
+    virtual bool CloseHandle(Handle handle) = 0;
 };
 
+enum : unsigned long { kKeyAllAccess = 0xF003F, kRegSz = 1 };
+
+// The registry under HKEY_LOCAL_MACHINE, the only root the uninstaller uses.
 class Registry {
 public:
     virtual ~Registry() = default;
-    // RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_ALL_ACCESS); 0 and a handle on success.
-    virtual long OpenKey(const std::string& key, Handle& handle) = 0;
-    virtual void CloseKey(Handle handle) = 0;
-    // RegQueryValueExA into a buffer of `capacity` bytes; the bytes read on success.
-    virtual long QueryValue(Handle key, const std::string& name, std::size_t capacity, std::string& data) = 0;
-    // RegSetValueExA as REG_SZ with `byteCount` bytes of `data`.
-    virtual long SetStringValue(Handle key, const std::string& name, const std::string& data, std::size_t byteCount) = 0;
-    virtual long DeleteKey(const std::string& key) = 0;  // RegDeleteKeyA under HKEY_LOCAL_MACHINE
+    // RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, access, &key): 0 and a handle on success.
+    virtual long OpenKey(const std::string& subKey, unsigned long access, Handle& key) = 0;
+    virtual long CloseKey(Handle key) = 0;
+    // RegQueryValueExA without asking the type: `size` is the buffer's size
+    // going in, the value's size coming out.
+    virtual long QueryValue(Handle key, const std::string& name, char* data, unsigned long& size) = 0;
+    // RegSetValueExA of `size` bytes.
+    virtual long SetValue(Handle key, const std::string& name, unsigned long type, const char* data,
+                          unsigned long size) = 0;
+    virtual long DeleteKey(const std::string& subKey) = 0;  // RegDeleteKeyA(HKEY_LOCAL_MACHINE, subKey)
 };
+
+enum : unsigned long {
+    kFormatMessageAllocateBuffer = 0x100,
+    kFormatMessageIgnoreInserts = 0x200,
+    kFormatMessageFromSystem = 0x1000,
+    kLangUserDefault = 0x400,
+};
+
+class Errors {
+public:
+    virtual ~Errors() = default;
+    virtual unsigned long GetLastError() = 0;
+    // FormatMessageA with no source and no arguments, the system allocating
+    // (and the platform freeing) the text; false when the system gave none.
+    virtual bool FormatMessageA(unsigned long flags, unsigned long messageId, unsigned long languageId,
+                                std::string& text) = 0;
+    // Likewise for UTF-16 text.
+    virtual bool FormatMessageW(unsigned long flags, unsigned long messageId, unsigned long languageId,
+                                std::u16string& text) = 0;
+};
+
+class CodePage {
+public:
+    virtual ~CodePage() = default;
+    virtual bool IsDBCSLeadByte(unsigned char byte) = 0;  // of the ANSI code page
+};
+
+// OSVERSIONINFOA; the caller sets the size.
+struct OsVersionInfo {
+    unsigned long dwOSVersionInfoSize = 0;
+    unsigned long dwMajorVersion = 0;
+    unsigned long dwMinorVersion = 0;
+    unsigned long dwBuildNumber = 0;
+    unsigned long dwPlatformId = 0;
+};
+enum : unsigned long { kPlatformWin32Windows = 1, kPlatformWin32Nt = 2 };
 
 class SystemInfo {
 public:
     virtual ~SystemInfo() = default;
-    virtual unsigned long LastError() = 0;                          // GetLastError
-    virtual std::string ErrorText(unsigned long code) = 0;          // FormatMessageA, system text
-    virtual bool IsLeadByte(unsigned char byte) = 0;                // IsDBCSLeadByte of the ANSI code page
-    virtual std::string ApplicationName() = 0;                      // exe file name without extension
-    // GetWindowsDirectoryA; false (last error set) when it cannot be read.
-    virtual bool WindowsDirectory(std::string& directory) = 0;
-    virtual unsigned long PlatformId() = 0;                         // GetVersionExA's dwPlatformId
-    virtual void CoInitialize() = 0;
+    // The running executable's full path.
+    virtual std::string GetModuleFileNameA() = 0;
+    // Into `buffer` of `size` bytes (null and 0 ask for the length): the
+    // length, counting the NUL when the buffer is too small; 0 on failure.
+    virtual unsigned GetWindowsDirectoryA(char* buffer, unsigned size) = 0;
+    virtual bool GetVersionExA(OsVersionInfo& info) = 0;
+    // A folder the shell names by CSIDL; false when it names none.
+    virtual bool SHGetFolderPathA(int csidl, std::string& path) = 0;
+    // The folder that holds the users' profiles; false when the system has none.
+    virtual bool GetProfilesDirectoryA(std::string& path) = 0;
+    // False when it is not set.
+    virtual bool GetEnvironmentVariableA(const std::string& name, std::string& value) = 0;
+    // The 8.3 form of an existing path; false when the system cannot give one.
+    virtual bool GetShortPathNameA(const std::string& path, std::string& shortPath) = 0;
+};
+
+// GUID, field for field.
+struct Guid {
+    unsigned long data1;
+    unsigned short data2, data3;
+    unsigned char data4[8];
+};
+
+// METADATA_RECORD, field for field; `data` points into the caller's buffer.
+struct MetadataRecord {
+    unsigned long identifier = 0;
+    unsigned long attributes = 0;
+    unsigned long userType = 0;
+    unsigned long dataType = 0;
+    unsigned long dataLength = 0;  // bytes
+    unsigned char* data = nullptr;
+    unsigned long dataTag = 0;
+};
+using MetadataHandle = unsigned long;
+
+// The IIS Admin Base Object (IMSAdminBaseW), the calls the uninstaller
+// makes of it; each returns its HRESULT.
+class Metabase {
+public:
+    // Release, as COM does it: the object goes with its last reference.
+    virtual unsigned long Release() = 0;
+    virtual long DeleteKey(MetadataHandle handle, const std::u16string& path) = 0;
+    virtual long SetData(MetadataHandle handle, const std::u16string& path, MetadataRecord& record) = 0;
+    virtual long GetData(MetadataHandle handle, const std::u16string& path, MetadataRecord& record,
+                         unsigned long& requiredLength) = 0;
+    virtual long OpenKey(MetadataHandle handle, const std::u16string& path, unsigned long access,
+                         unsigned long timeout, MetadataHandle& opened) = 0;
+    virtual long CloseKey(MetadataHandle handle) = 0;
+
+protected:
+    ~Metabase() = default;  // only Release ends it
+};
+
+class Com {
+public:
+    virtual ~Com() = default;
+    virtual long CoInitialize() = 0;  // its reserved argument null
     virtual void CoUninitialize() = 0;
+    // CoCreateInstance(clsid, no outer object, context, iid) of the Admin
+    // Base Object; `object` is null unless the result is a success.
+    virtual long CoCreateInstance(const Guid& clsid, unsigned long context, const Guid& iid, Metabase*& object) = 0;
+};
+
+class Runtime {
+public:
+    virtual ~Runtime() = default;
     // The runtime's orderly exit: static objects destroyed, then the process ends.
-    [[noreturn]] virtual void ExitProgram(int status) = 0;
+    [[noreturn]] virtual void Exit(int status) = 0;
 };
 
 // The running modal dialog, as its handler sees it. Progress calls go to the
@@ -151,7 +296,11 @@ struct Platform {
     FileSystem& files;
     Processes& processes;
     Registry& registry;
+    Errors& errors;
+    CodePage& codePage;
     SystemInfo& system;
+    Com& com;
+    Runtime& runtime;
     DialogHost& dialogs;
 };
 

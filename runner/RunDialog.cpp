@@ -7,6 +7,7 @@ namespace qv {
 
 namespace {
 const char kInstallerMarker[] = "isuninst";
+constexpr unsigned long kStartupInfoSize = 68;  // STARTUPINFOA on 32-bit Windows
 }
 
 RunDialog::RunDialog(Handle /*parent*/, const std::string& program, const std::string& arguments,
@@ -36,9 +37,14 @@ bool RunDialog::OnInitDialog(DialogWindow& window) {
 bool RunDialog::StartProcess(DialogWindow& window, const std::string& commandLine) {
     const unsigned short show =
         commandLine.find(kInstallerMarker) != std::string::npos ? kSwShow : kSwShowMinNoActive;
-    if (platform_.processes.Create(commandLine, show, processInfo)) return true;
+    StartupInfo startup;
+    startup.cb = kStartupInfoSize;
+    startup.dwFlags = kStartfUseShowWindow;
+    startup.wShowWindow = show;
+    if (platform_.processes.CreateProcessA(commandLine, true, kRealtimePriorityClass, startup, processInfo))
+        return true;
 
-    const unsigned long error = platform_.system.LastError();  // the code the box below shows
+    const unsigned long error = platform_.errors.GetLastError();  // the code the box below shows
     ShowLastError(platform_);
     std::string text = "Cannot run " + commandLine;
     if (error == kErrorFileNotFound) text += ". File not found!";
@@ -51,23 +57,23 @@ void RunDialog::OnTimer(DialogWindow& window, unsigned /*timerId*/) {
     if (processInfo.process == 0) {
         window.StopTimer(kRunTimerId);
         window.End(0);
-        platform_.system.ExitProgram(0);
+        platform_.runtime.Exit(0);
     }
 
     unsigned long exitCode = 0;
-    if (platform_.processes.Wait(processInfo.process, kRunWaitMs) != kWaitObject0) {
+    if (platform_.processes.WaitForSingleObject(processInfo.process, kRunWaitMs) != kWaitObject0) {
         if (IsInstallerCommand())
             window.Minimize();
         else
             window.StepProgress();
-        if (!platform_.processes.ReadExitCode(processInfo.process, exitCode)) {
+        if (!platform_.processes.GetExitCodeProcess(processInfo.process, exitCode)) {
             ShowLastError(platform_);
             window.End(0);
         }
         return;
     }
 
-    const bool read = platform_.processes.ReadExitCode(processInfo.process, exitCode);
+    const bool read = platform_.processes.GetExitCodeProcess(processInfo.process, exitCode);
     if (!read) ShowLastError(platform_);
     window.SetProgressPos(kProgressEnd);
     platform_.processes.CloseHandle(processInfo.process);

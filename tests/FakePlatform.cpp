@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace qvtest {
 
 namespace {
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // The entry whose key begins the command line, if any.
 template <typename T>
@@ -17,13 +20,82 @@ const T* ForCommand(const std::map<std::string, T>& table, const std::string& co
     return nullptr;
 }
 
+std::string Hex(unsigned long value, int width = 0) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%0*lX", width, value);
+    return text;
+}
+
+bool Under(const std::string& path, const std::string& folder) {
+    if (path.size() <= folder.size() || path[folder.size()] != '\\') return false;
+    return !NoCase()(path.substr(0, folder.size()), folder) && !NoCase()(folder, path.substr(0, folder.size()));
+}
+
+bool Same(const std::string& a, const std::string& b) { return !NoCase()(a, b) && !NoCase()(b, a); }
+
+std::string Parent(const std::string& path) {
+    const std::size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos || slash < 3 ? std::string() : path.substr(0, slash);
+}
+
+bool IsDriveRoot(const std::string& path) { return path.size() == 3 && path[1] == ':' && path[2] == '\\'; }
+
+}  // namespace
+
+bool NoCase::operator()(const std::string& a, const std::string& b) const {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](char x, char y) { return Upper(x) < Upper(y); });
+}
+
+std::string Utf8(const std::u16string& text) {
+    std::string out;
+    for (char16_t c : text) {
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::u16string Utf16(const std::string& text) {
+    std::u16string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80 || i + 1 >= text.size()) {
+            out.push_back(c);
+        } else if (c < 0xE0) {
+            out.push_back(static_cast<char16_t>(((c & 0x1F) << 6) | (text[i + 1] & 0x3F)));
+            i += 1;
+        } else if (i + 2 < text.size()) {
+            out.push_back(static_cast<char16_t>(((c & 0x0F) << 12) | ((text[i + 1] & 0x3F) << 6) |
+                                                (text[i + 2] & 0x3F)));
+            i += 2;
+        }
+    }
+    return out;
+}
+
 // Hands the file out `chunkSize` bytes at a time and logs its closing.
 class FakeFile : public qv::ByteSource {
 public:
-    FakeFile(FakePlatform& fake, std::string path) : fake_(fake), path_(std::move(path)), bytes_(fake.files[path_]) {}
-    ~FakeFile() override { fake_.log.push_back("close " + path_); }
+    FakeFile(FakePlatform& fake, std::string path)
+        : fake_(fake), path_(std::move(path)), bytes_(fake.files[path_]) {
+        const auto error = fake.readErrorAfter.find(path_);
+        if (error != fake.readErrorAfter.end()) errorAt_ = error->second;
+    }
+    ~FakeFile() override { fake_.Log("close " + path_); }
     long Read(char* buffer, std::size_t size) override {
-        const std::size_t n = bytes_.copy(buffer, std::min(size, fake_.chunkSize), position_);
+        if (errorAt_ >= 0 && position_ >= static_cast<std::size_t>(errorAt_)) return -1;
+        std::size_t n = std::min(size, fake_.chunkSize);
+        if (errorAt_ >= 0) n = std::min(n, static_cast<std::size_t>(errorAt_) - position_);
+        n = bytes_.copy(buffer, n, position_);
         position_ += n;
         return static_cast<long>(n);
     }
@@ -32,9 +104,45 @@ private:
     FakePlatform& fake_;
     std::string path_, bytes_;
     std::size_t position_ = 0;
+    long errorAt_ = -1;
 };
 
-}  // namespace
+// Writes straight into the fake's file, so what a failed rewrite leaves behind can be seen.
+class FakeSink : public qv::ByteSink {
+public:
+    FakeSink(FakePlatform& fake, std::string path) : fake_(fake), path_(std::move(path)) {
+        const auto error = fake.writeErrorAfter.find(path_);
+        if (error != fake.writeErrorAfter.end()) room_ = error->second;
+    }
+    ~FakeSink() override { Close(); }
+    bool Write(const char* data, std::size_t size) override {
+        std::string& file = fake_.files[path_];
+        if (room_ >= 0 && static_cast<long>(size) > room_) {
+            file.append(data, static_cast<std::size_t>(room_));
+            room_ = 0;
+            fake_.lastError = 112;  // ERROR_DISK_FULL
+            return false;
+        }
+        file.append(data, size);
+        if (room_ >= 0) room_ -= static_cast<long>(size);
+        return true;
+    }
+    bool Close() override {
+        if (closed_) return true;
+        closed_ = true;
+        fake_.Log("closew " + path_);
+        return true;
+    }
+
+private:
+    FakePlatform& fake_;
+    std::string path_;
+    long room_ = -1;
+    bool closed_ = false;
+};
+
+FakePlatform::FakePlatform() = default;
+FakePlatform::~FakePlatform() = default;
 
 std::vector<std::string> FakePlatform::Only(const std::vector<std::string>& kinds) const {
     std::vector<std::string> kept;
@@ -44,25 +152,119 @@ std::vector<std::string> FakePlatform::Only(const std::vector<std::string>& kind
     return kept;
 }
 
+void FakePlatform::AddFile(const std::string& path, const std::string& bytes) {
+    files[path] = bytes;
+    for (std::string folder = Parent(path); !folder.empty(); folder = Parent(folder)) directories.insert(folder);
+}
+
+void FakePlatform::AddKey(const std::string& key) {
+    for (std::string at = key; !at.empty();) {
+        keys[at];
+        const std::size_t slash = at.find_last_of('\\');
+        at = slash == std::string::npos ? std::string() : at.substr(0, slash);
+    }
+}
+
+bool FakePlatform::Exists(const std::string& path) const {
+    return files.count(path) || directories.count(path);
+}
+
 int FakePlatform::Show(const std::string& text, const std::string& title, unsigned style) {
-    char flags[16];
-    std::snprintf(flags, sizeof flags, "0x%X", style);
-    Log("box " + title + "|" + text + "|" + flags);
+    Log("box " + title + "|" + text + "|" + Hex(style));
     if (boxAnswers.empty()) return (style & qv::kMbTypeMask) == qv::kMbYesNo ? qv::kIdNo : qv::kIdOk;
     const int answer = boxAnswers.front();
     boxAnswers.pop_front();
     return answer;
 }
 
-std::unique_ptr<qv::ByteSource> FakePlatform::OpenForReading(const std::string& path) {
-    Log("open " + path);
-    return files.count(path) ? std::make_unique<FakeFile>(*this, path) : nullptr;
+int FakePlatform::ShowWide(const std::u16string& text, const std::u16string& title, unsigned style) {
+    Log("boxw " + Utf8(title) + "|" + Utf8(text) + "|" + Hex(style));
+    return qv::kIdOk;
 }
 
-bool FakePlatform::Create(const std::string& commandLine, unsigned short showWindow, qv::ProcessInfo& info) {
-    Log("create " + commandLine + "|show=" + std::to_string(showWindow));
+std::unique_ptr<qv::ByteSource> FakePlatform::OpenForReading(const std::string& path) {
+    Log("open " + path);
+    if (!files.count(path)) {
+        lastError = qv::kErrorFileNotFound;
+        return nullptr;
+    }
+    return std::make_unique<FakeFile>(*this, path);
+}
+
+std::unique_ptr<qv::ByteSink> FakePlatform::OpenForWriting(const std::string& path) {
+    Log("openw " + path);
+    if (lockedFiles.count(path)) {
+        lastError = qv::kErrorSharingViolation;
+        return nullptr;
+    }
+    if (!directories.count(Parent(path))) {
+        lastError = qv::kErrorPathNotFound;
+        return nullptr;
+    }
+    files[path].clear();
+    return std::make_unique<FakeSink>(*this, path);
+}
+
+bool FakePlatform::DeleteFileA(const std::string& path) {
+    Log("delete " + path);
+    if (lockedFiles.count(path) || !files.erase(path)) {
+        lastError = lockedFiles.count(path) ? qv::kErrorSharingViolation : qv::kErrorFileNotFound;
+        return false;
+    }
+    return true;
+}
+
+bool FakePlatform::RemoveDirectoryA(const std::string& path) {
+    Log("rmdir " + path);
+    const bool busy = std::any_of(files.begin(), files.end(), [&](const auto& f) { return Under(f.first, path); }) ||
+                      std::any_of(directories.begin(), directories.end(),
+                                  [&](const std::string& d) { return Under(d, path); });
+    if (!directories.count(path) || busy || Same(path, currentDirectory)) {
+        lastError = directories.count(path) ? 145 /* ERROR_DIR_NOT_EMPTY */ : qv::kErrorFileNotFound;
+        return false;
+    }
+    directories.erase(path);
+    return true;
+}
+
+bool FakePlatform::SetCurrentDirectoryA(const std::string& path) {
+    Log("chdir " + path);
+    if (!directories.count(path) && !IsDriveRoot(path)) {
+        lastError = qv::kErrorFileNotFound;
+        return false;
+    }
+    currentDirectory = path;
+    return true;
+}
+
+int FakePlatform::SHFileOperationA(qv::ShellFileOperation& request) {
+    const char* from = request.pFrom ? request.pFrom : "";
+    const std::string path = from;
+    EXPECT_EQ(from[path.size() + 1], '\0') << "pFrom names more than one path: " << path;
+    EXPECT_EQ(request.wFunc, qv::kFoDelete);
+    EXPECT_EQ(request.hwnd, 0u);
+    EXPECT_EQ(request.pTo, nullptr);
+    Log("shell " + path + "|" + Hex(request.fFlags) + "|" +
+        (request.lpszProgressTitle ? request.lpszProgressTitle : "(none)"));
+    if (shellFailures.count(path)) return shellFailures[path];
+    if (path.empty() || !Exists(path)) return qv::kErrorFileNotFound;
+    // A folder that is some process's current directory cannot go.
+    if (Same(path, currentDirectory) || Under(currentDirectory, path)) return qv::kErrorSharingViolation;
+    for (auto it = files.begin(); it != files.end();) it = Same(it->first, path) || Under(it->first, path) ? files.erase(it) : ++it;
+    for (auto it = directories.begin(); it != directories.end();)
+        it = Same(*it, path) || Under(*it, path) ? directories.erase(it) : ++it;
+    return 0;
+}
+
+bool FakePlatform::CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,
+                                  const qv::StartupInfo& startup, qv::ProcessInfo& info) {
+    Log("create " + commandLine + "|show=" + std::to_string(startup.wShowWindow));
+    EXPECT_TRUE(inheritHandles);
+    EXPECT_EQ(creationFlags, qv::kRealtimePriorityClass);
+    EXPECT_EQ(startup.cb, 68u);
+    EXPECT_EQ(startup.dwFlags, qv::kStartfUseShowWindow);
     if (const unsigned long* error = ForCommand(startErrors, commandLine)) {
-        lastError_ = *error;
+        lastError = *error;
         return false;
     }
     const int* waits = ForCommand(runningWaits, commandLine);
@@ -72,20 +274,189 @@ bool FakePlatform::Create(const std::string& commandLine, unsigned short showWin
     return true;
 }
 
-unsigned long FakePlatform::Wait(qv::Handle process, unsigned long milliseconds) {
+unsigned long FakePlatform::WaitForSingleObject(qv::Handle process, unsigned long milliseconds) {
     Log("wait " + std::to_string(milliseconds));
     return running_[process]-- > 0 ? qv::kWaitTimeout : qv::kWaitObject0;
 }
 
-bool FakePlatform::ReadExitCode(qv::Handle process, unsigned long& exitCode) {
+bool FakePlatform::GetExitCodeProcess(qv::Handle process, unsigned long& exitCode) {
     Log("exitcode " + std::to_string(process));
     exitCode = 0;
     if (!failingExitReads.count(++exitReads_)) return true;
-    lastError_ = 6;  // ERROR_INVALID_HANDLE
+    lastError = qv::kErrorInvalidHandle;
     return false;
 }
 
-void FakePlatform::ExitProgram(int status) {
+bool FakePlatform::CloseHandle(qv::Handle handle) {
+    Log("closehandle " + std::to_string(handle));
+    return true;
+}
+
+long FakePlatform::OpenKey(const std::string& subKey, unsigned long access, qv::Handle& key) {
+    const long status = keys.count(subKey) ? qv::kErrorSuccess : qv::kErrorFileNotFound;
+    Log("regopen " + subKey + "|" + Hex(access) + " -> " + std::to_string(status));
+    key = 0;
+    if (status == qv::kErrorSuccess) {
+        key = nextHandle_++;
+        openKeys_[key] = subKey;
+    }
+    return status;
+}
+
+long FakePlatform::CloseKey(qv::Handle key) {
+    const auto open = openKeys_.find(key);
+    Log("regclose " + (open == openKeys_.end() ? "(not open)" : open->second));
+    if (open == openKeys_.end()) return qv::kErrorInvalidHandle;
+    openKeys_.erase(open);
+    return qv::kErrorSuccess;
+}
+
+long FakePlatform::QueryValue(qv::Handle key, const std::string& name, char* data, unsigned long& size) {
+    const auto open = openKeys_.find(key);
+    long status = qv::kErrorInvalidHandle;
+    if (open != openKeys_.end()) {
+        PathMap<std::string>& values = keys[open->second];
+        const auto value = values.find(name);
+        if (value == values.end()) {
+            status = qv::kErrorFileNotFound;
+        } else if (value->second.size() > size) {
+            size = static_cast<unsigned long>(value->second.size());
+            status = qv::kErrorMoreData;
+        } else {
+            std::memcpy(data, value->second.data(), value->second.size());
+            size = static_cast<unsigned long>(value->second.size());
+            status = qv::kErrorSuccess;
+        }
+    }
+    Log("regquery " + name + " -> " + std::to_string(status));
+    return status;
+}
+
+long FakePlatform::SetValue(qv::Handle key, const std::string& name, unsigned long type, const char* data,
+                            unsigned long size) {
+    const std::string bytes(data, size);
+    Log("regset " + name + "|" + std::to_string(type) + "|" + bytes);
+    const auto open = openKeys_.find(key);
+    if (open == openKeys_.end()) return qv::kErrorInvalidHandle;
+    keys[open->second][name] = bytes;
+    return qv::kErrorSuccess;
+}
+
+long FakePlatform::DeleteKey(const std::string& subKey) {
+    long status = qv::kErrorSuccess;
+    const bool hasSubkeys =
+        std::any_of(keys.begin(), keys.end(), [&](const auto& k) { return Under(k.first, subKey); });
+    if (!keys.count(subKey))
+        status = qv::kErrorFileNotFound;
+    else if (hasSubkeys)
+        status = qv::kErrorAccessDenied;  // as Windows NT: only a key without subkeys goes
+    else
+        keys.erase(subKey);
+    Log("regdelete " + subKey + " -> " + std::to_string(status));
+    return status;
+}
+
+bool FakePlatform::FormatMessageA(unsigned long flags, unsigned long messageId, unsigned long languageId,
+                                  std::string& text) {
+    EXPECT_EQ(flags, 0x1300u);
+    EXPECT_EQ(languageId, qv::kLangUserDefault);
+    if (codesWithoutText.count(messageId)) return false;
+    text = "system text for " + std::to_string(messageId);
+    return true;
+}
+
+bool FakePlatform::FormatMessageW(unsigned long flags, unsigned long messageId, unsigned long languageId,
+                                  std::u16string& text) {
+    EXPECT_TRUE(flags & qv::kFormatMessageFromSystem);
+    EXPECT_TRUE(flags & qv::kFormatMessageAllocateBuffer);
+    EXPECT_EQ(languageId, qv::kLangUserDefault);
+    if (codesWithoutText.count(messageId)) return false;
+    text = Utf16("system text for " + Hex(messageId, 8) +
+                 ((flags & qv::kFormatMessageIgnoreInserts) ? " (inserts left)" : ""));
+    return true;
+}
+
+unsigned FakePlatform::GetWindowsDirectoryA(char* buffer, unsigned size) {
+    Log("windir " + std::to_string(size));
+    if (buffer == nullptr || size == 0) {
+        if (windowsDirectoryLengthFails) return lastError = qv::kErrorAccessDenied, 0;
+        return static_cast<unsigned>(windowsDirectory.size() + 1);
+    }
+    if (windowsDirectoryReadFails) return lastError = qv::kErrorAccessDenied, 0;
+    if (size <= windowsDirectory.size()) return static_cast<unsigned>(windowsDirectory.size() + 1);
+    std::memcpy(buffer, windowsDirectory.c_str(), windowsDirectory.size() + 1);
+    return static_cast<unsigned>(windowsDirectory.size());
+}
+
+bool FakePlatform::GetVersionExA(qv::OsVersionInfo& info) {
+    Log("version " + std::to_string(info.dwOSVersionInfoSize));
+    if (info.dwOSVersionInfoSize != 148) return false;
+    info.dwMajorVersion = 4;
+    info.dwPlatformId = platformId;
+    return true;
+}
+
+bool FakePlatform::SHGetFolderPathA(int csidl, std::string& path) {
+    const auto folder = shellFolders.find(csidl);
+    if (folder == shellFolders.end()) return false;
+    path = folder->second;
+    return true;
+}
+
+bool FakePlatform::GetProfilesDirectoryA(std::string& path) {
+    path = profilesDirectory;
+    return !path.empty();
+}
+
+bool FakePlatform::GetEnvironmentVariableA(const std::string& name, std::string& value) {
+    const auto variable = environment.find(name);
+    if (variable == environment.end()) return false;
+    value = variable->second;
+    return true;
+}
+
+bool FakePlatform::GetShortPathNameA(const std::string& path, std::string& shortPath) {
+    const auto name = shortNames.find(path);
+    if (name == shortNames.end()) {
+        if (!Exists(path)) return false;
+        shortPath = path;
+        return true;
+    }
+    shortPath = name->second;
+    return true;
+}
+
+long FakePlatform::CoInitialize() {
+    Log("coinit");
+    return 0;
+}
+
+void FakePlatform::CoUninitialize() { Log("couninit"); }
+
+namespace {
+std::string GuidText(const qv::Guid& g) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.data1, g.data2, g.data3,
+                  g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6], g.data4[7]);
+    return text;
+}
+}  // namespace
+
+long FakePlatform::CoCreateInstance(const qv::Guid& clsid, unsigned long context, const qv::Guid& iid,
+                                    qv::Metabase*& object) {
+    object = nullptr;
+    long result = static_cast<long>(0x80040154);  // REGDB_E_CLASSNOTREG
+    if (metabase) result = metabase->createResult;
+    Log("cocreate " + GuidText(clsid) + " " + std::to_string(context) + " " + GuidText(iid) + " -> " +
+        Hex(static_cast<unsigned long>(result)));
+    if (result >= 0) {
+        ++metabase->references;
+        object = metabase.get();
+    }
+    return result;
+}
+
+void FakePlatform::Exit(int status) {
     Log("exit " + std::to_string(status));
     throw ProgramExit{status};
 }
@@ -110,6 +481,121 @@ int FakePlatform::RunModal(int templateId, qv::DialogHandler& handler) {
         }
     }
     return window.result;
+}
+
+// --- The metabase ---
+
+namespace {
+constexpr long kPathNotFound = static_cast<long>(0x80070003);
+constexpr long kInvalidHandle = static_cast<long>(0x80070006);
+constexpr long kInsufficientBuffer = static_cast<long>(0x8007007A);
+constexpr long kDataNotFound = static_cast<long>(0x800CC801);
+}  // namespace
+
+long FakeMetabase::Result(const std::string& call, const std::string& arguments, long ok) {
+    const auto failure = failures.find(call);
+    const long result = failure == failures.end() ? ok : failure->second;
+    fake_.Log("mb " + call + (arguments.empty() ? "" : " " + arguments) + " -> " +
+              Hex(static_cast<unsigned long>(result)));
+    return result;
+}
+
+std::string FakeMetabase::Join(qv::MetadataHandle handle, const std::u16string& path) const {
+    const auto open = handles_.find(handle);
+    std::string joined = handle == 0 || open == handles_.end() ? std::string() : open->second;
+    const std::string tail = Utf8(path);
+    if (!tail.empty() && tail != "/") joined += tail.front() == '/' ? tail : "/" + tail;
+    while (joined.size() > 1 && joined.back() == '/') joined.pop_back();
+    return joined;
+}
+
+unsigned long FakeMetabase::Release() {
+    --references;
+    fake_.Log("mb Release -> " + std::to_string(references));
+    return static_cast<unsigned long>(references);
+}
+
+long FakeMetabase::OpenKey(qv::MetadataHandle handle, const std::u16string& path, unsigned long access,
+                           unsigned long timeout, qv::MetadataHandle& opened) {
+    const std::string key = Join(handle, path);
+    const long result = Result("OpenKey", std::to_string(handle) + " " + Utf8(path) + " " + std::to_string(access) +
+                                              " " + std::to_string(timeout),
+                               keys.count(key) ? 0 : kPathNotFound);
+    opened = 0;
+    if (result >= 0) {
+        opened = nextHandle_++;
+        handles_[opened] = key;
+    }
+    return result;
+}
+
+long FakeMetabase::DeleteKey(qv::MetadataHandle handle, const std::u16string& path) {
+    const std::string key = Join(handle, path);
+    const bool valid = handles_.count(handle) > 0;
+    const long result = Result("DeleteKey", std::to_string(handle) + " " + Utf8(path),
+                               !valid ? kInvalidHandle : keys.count(key) ? 0 : kPathNotFound);
+    if (result < 0) return result;
+    const auto inside = [&](const std::string& k) {
+        return !NoCase()(k, key) && !NoCase()(key, k) ? true
+                                                      : k.size() > key.size() && k[key.size()] == '/' &&
+                                                            !NoCase()(k.substr(0, key.size()), key) &&
+                                                            !NoCase()(key, k.substr(0, key.size()));
+    };
+    for (auto it = keys.begin(); it != keys.end();) it = inside(*it) ? keys.erase(it) : ++it;
+    for (auto it = data.begin(); it != data.end();) it = inside(it->first.first) ? data.erase(it) : ++it;
+    return result;
+}
+
+long FakeMetabase::GetData(qv::MetadataHandle handle, const std::u16string& path, qv::MetadataRecord& record,
+                           unsigned long& requiredLength) {
+    const std::string key = Join(handle, path);
+    const auto found = data.find({key, record.identifier});
+    const unsigned long needed = found == data.end() ? 0 : static_cast<unsigned long>((found->second.text.size() + 1) * 2);
+    long ok = !handles_.count(handle)           ? kInvalidHandle
+              : found == data.end()             ? kDataNotFound
+              : record.dataLength < needed      ? kInsufficientBuffer
+                                                : 0;
+    const long result =
+        Result("GetData", std::to_string(handle) + " '" + Utf8(path) + "' " + std::to_string(record.identifier) + " " +
+                              std::to_string(record.attributes) + " " + std::to_string(record.userType) + " " +
+                              std::to_string(record.dataType) + " " + std::to_string(record.dataLength),
+               ok);
+    if (ok == kInsufficientBuffer) requiredLength = needed;
+    if (result < 0 || ok != 0) return result;
+    const Data& value = found->second;
+    std::memcpy(record.data, value.text.c_str(), needed);
+    record.dataLength = needed;
+    record.attributes = value.attributes;
+    record.userType = value.userType;
+    record.dataType = value.dataType;
+    return result;
+}
+
+long FakeMetabase::SetData(qv::MetadataHandle handle, const std::u16string& path, qv::MetadataRecord& record) {
+    std::u16string text;
+    for (unsigned long i = 0; i + 1 < record.dataLength; i += 2) {
+        char16_t c;
+        std::memcpy(&c, record.data + i, 2);
+        text.push_back(c);
+    }
+    const bool terminated = !text.empty() && text.back() == u'\0';
+    if (terminated) text.pop_back();
+    const long result =
+        Result("SetData", std::to_string(handle) + " '" + Utf8(path) + "' " + std::to_string(record.identifier) + " " +
+                              std::to_string(record.attributes) + " " + std::to_string(record.userType) + " " +
+                              std::to_string(record.dataType) + " " + std::to_string(record.dataLength) + " '" +
+                              Utf8(text) + "'" + (terminated ? "" : " unterminated"),
+               handles_.count(handle) ? 0 : kInvalidHandle);
+    if (result < 0) return result;
+    Data& value = data[{Join(handle, path), record.identifier}];
+    value = Data{record.attributes, record.userType, record.dataType, text};
+    return result;
+}
+
+long FakeMetabase::CloseKey(qv::MetadataHandle handle) {
+    const long result = Result("CloseKey", std::to_string(handle), handles_.count(handle) ? 0 : kInvalidHandle);
+    if (result >= 0) handles_.erase(handle);
+    return result;
 }
 
 }  // namespace qvtest

@@ -1,7 +1,9 @@
-// One fake for every platform interface. Each call appends a readable line to
-// `log`, so a test can assert the exact order of boxes, process starts, dialog
-// effects and COM calls. Pure look-ups (last error, error text, lead bytes,
-// application name) are not logged: they change nothing a user could see.
+// One fake for every platform interface: a small machine with files,
+// folders, registry keys and an IIS metabase. Each call that changes
+// something or that a user could notice appends a readable line to `log`,
+// so a test can assert the exact order of boxes, process starts, deletions,
+// registry and COM calls. Pure look-ups (last error, error texts, lead
+// bytes, the program's name, shell folders) are not logged.
 #pragma once
 
 #include <deque>
@@ -14,14 +16,24 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "uninstall/CleanupState.h"
 
 namespace qvtest {
 
-// Thrown by ExitProgram: past it, the real program would be gone.
+// Thrown by Runtime::Exit: past it, the real program would be gone.
 struct ProgramExit {
     int status;
 };
+
+// Windows compares paths and key names without regard to letter case.
+struct NoCase {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+using PathSet = std::set<std::string, NoCase>;
+template <typename T>
+using PathMap = std::map<std::string, T, NoCase>;
+
+std::string Utf8(const std::u16string& text);
+std::u16string Utf16(const std::string& text);
 
 class FakeDialogWindow : public qv::DialogWindow {
 public:
@@ -50,81 +62,164 @@ private:
     std::vector<std::string>& log_;
 };
 
+class FakeMetabase;
+
 class FakePlatform : public qv::MessageBoxes,
                      public qv::FileSystem,
                      public qv::Processes,
                      public qv::Registry,
+                     public qv::Errors,
+                     public qv::CodePage,
                      public qv::SystemInfo,
+                     public qv::Com,
+                     public qv::Runtime,
                      public qv::DialogHost {
 public:
-    qv::Platform platform{*this, *this, *this, *this, *this, *this};
+    FakePlatform();
+    ~FakePlatform() override;
+
+    qv::Platform platform{*this, *this, *this, *this, *this, *this, *this, *this, *this, *this};
     std::vector<std::string> log;
 
+    // --- The machine ---
+    PathMap<std::string> files;     // path -> raw bytes
+    PathSet directories;            // folders that exist
+    std::string currentDirectory = "C:\\work";
+    PathMap<int> shellFailures;     // path -> SHFileOperationA's result for it
+    PathSet lockedFiles;            // held open by another program: they can't be written
+    PathMap<long> readErrorAfter;   // path -> bytes read before a read error
+    PathMap<long> writeErrorAfter;  // path -> bytes written before a write error
+    std::size_t chunkSize = 7;      // small, so CR and LF can fall in different reads
+    PathMap<PathMap<std::string>> keys;  // registry key -> value name -> bytes
+    std::unique_ptr<FakeMetabase> metabase;  // the IIS Admin Base Object, when it is registered
+
+    std::string moduleFileName = "C:\\app\\QvUnInstall.exe";
+    std::string windowsDirectory = "C:\\WINDOWS";
+    bool windowsDirectoryLengthFails = false, windowsDirectoryReadFails = false;
+    unsigned long platformId = qv::kPlatformWin32Nt;
+    std::map<int, std::string> shellFolders;  // CSIDL -> path
+    std::string profilesDirectory;            // empty: the system has none
+    std::map<std::string, std::string> environment;
+    PathMap<std::string> shortNames;          // long path -> 8.3 form
+    std::set<unsigned long> codesWithoutText;  // FormatMessage gives nothing for these
+
     // --- Script ---
-    std::map<std::string, std::string> files;          // path -> raw bytes
-    std::size_t chunkSize = 7;                         // small, so CR and LF can fall in different reads
     std::deque<int> boxAnswers;                        // then IDNO for Yes/No boxes, IDOK for others
     std::map<std::string, unsigned long> startErrors;  // command-line prefix -> error of the failed start
     std::map<std::string, int> runningWaits;           // command-line prefix -> waits the child outlives
-    std::set<int> failingExitReads;                    // 1-based numbers of ReadExitCode calls that fail
+    std::set<int> failingExitReads;                    // 1-based numbers of GetExitCodeProcess calls that fail
     std::map<int, int> escapeAfterTicks;               // 1-based dialog number -> ticks before Escape
     std::function<bool(unsigned char)> leadByte = [](unsigned char) { return false; };
 
-    // Kept by the stand-ins for the steps the list driver hands over to.
-    struct CleanupCall {
-        qv::CleanupState state;
-        std::string listPath;
-        bool silent;
-    };
-    std::optional<CleanupCall> cleanup;
-    int cleanupResult = 1, restoreNetscapeResult = 1;
-
     // The log lines of these kinds; a line's kind is its first word.
     std::vector<std::string> Only(const std::vector<std::string>& kinds) const;
+    // Registry keys opened and not closed again.
+    int OpenKeys() const { return static_cast<int>(openKeys_.size()); }
+    void AddFile(const std::string& path, const std::string& bytes);  // its folders too
+    void AddKey(const std::string& key);                              // its parents too
 
+    // MessageBoxes
     int Show(const std::string& text, const std::string& title, unsigned style) override;
+    int ShowWide(const std::u16string& text, const std::u16string& title, unsigned style) override;
 
+    // FileSystem
     std::unique_ptr<qv::ByteSource> OpenForReading(const std::string& path) override;
-    bool DeletePath(const std::string& path) override { return Log("delete " + path), true; }
-    bool RemoveEmptyDirectory(const std::string& path) override { return Log("rmdir " + path), true; }
-    bool ChangeDirectory(const std::string& path) override { return Log("chdir " + path), true; }
-    int ShellDelete(const std::string& path, unsigned, const std::string&) override { return Log("rmtree " + path), 0; }
+    std::unique_ptr<qv::ByteSink> OpenForWriting(const std::string& path) override;
+    bool DeleteFileA(const std::string& path) override;
+    bool RemoveDirectoryA(const std::string& path) override;
+    bool SetCurrentDirectoryA(const std::string& path) override;
+    int SHFileOperationA(qv::ShellFileOperation& request) override;
 
-    bool Create(const std::string& commandLine, unsigned short showWindow, qv::ProcessInfo& info) override;
-    unsigned long Wait(qv::Handle process, unsigned long milliseconds) override;
-    bool ReadExitCode(qv::Handle process, unsigned long& exitCode) override;
-    void CloseHandle(qv::Handle handle) override { Log("closehandle " + std::to_string(handle)); }
+    // Processes
+    bool CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,
+                        const qv::StartupInfo& startup, qv::ProcessInfo& info) override;
+    unsigned long WaitForSingleObject(qv::Handle process, unsigned long milliseconds) override;
+    bool GetExitCodeProcess(qv::Handle process, unsigned long& exitCode) override;
+    bool CloseHandle(qv::Handle handle) override;
 
-    // Nothing tested here reaches the registry; every key is missing.
-    long OpenKey(const std::string& key, qv::Handle&) override { return Log("regopen " + key), 2; }
-    void CloseKey(qv::Handle) override { Log("regclose"); }
-    long QueryValue(qv::Handle, const std::string& name, std::size_t, std::string&) override {
-        return Log("regquery " + name), 2;
-    }
-    long SetStringValue(qv::Handle, const std::string& name, const std::string&, std::size_t) override {
-        return Log("regset " + name), 0;
-    }
-    long DeleteKey(const std::string& key) override { return Log("regdelete " + key), 0; }
+    // Registry
+    long OpenKey(const std::string& subKey, unsigned long access, qv::Handle& key) override;
+    long CloseKey(qv::Handle key) override;
+    long QueryValue(qv::Handle key, const std::string& name, char* data, unsigned long& size) override;
+    long SetValue(qv::Handle key, const std::string& name, unsigned long type, const char* data,
+                  unsigned long size) override;
+    long DeleteKey(const std::string& subKey) override;
 
-    unsigned long LastError() override { return lastError_; }
-    std::string ErrorText(unsigned long code) override { return "system text for " + std::to_string(code); }
-    bool IsLeadByte(unsigned char byte) override { return leadByte(byte); }
-    std::string ApplicationName() override { return "QvUnInstall"; }
-    bool WindowsDirectory(std::string& directory) override { return directory = "C:\\WINDOWS", true; }
-    unsigned long PlatformId() override { return 2; }
-    void CoInitialize() override { Log("coinit"); }
-    void CoUninitialize() override { Log("couninit"); }
-    [[noreturn]] void ExitProgram(int status) override;
+    // Errors, CodePage
+    unsigned long GetLastError() override { return lastError; }
+    bool FormatMessageA(unsigned long flags, unsigned long messageId, unsigned long languageId,
+                        std::string& text) override;
+    bool FormatMessageW(unsigned long flags, unsigned long messageId, unsigned long languageId,
+                        std::u16string& text) override;
+    bool IsDBCSLeadByte(unsigned char byte) override { return leadByte(byte); }
 
+    // SystemInfo
+    std::string GetModuleFileNameA() override { return moduleFileName; }
+    unsigned GetWindowsDirectoryA(char* buffer, unsigned size) override;
+    bool GetVersionExA(qv::OsVersionInfo& info) override;
+    bool SHGetFolderPathA(int csidl, std::string& path) override;
+    bool GetProfilesDirectoryA(std::string& path) override;
+    bool GetEnvironmentVariableA(const std::string& name, std::string& value) override;
+    bool GetShortPathNameA(const std::string& path, std::string& shortPath) override;
+
+    // Com, Runtime
+    long CoInitialize() override;
+    void CoUninitialize() override;
+    long CoCreateInstance(const qv::Guid& clsid, unsigned long context, const qv::Guid& iid,
+                          qv::Metabase*& object) override;
+    [[noreturn]] void Exit(int status) override;
+
+    // DialogHost
     int RunModal(int templateId, qv::DialogHandler& handler) override;
 
-private:
-    void Log(std::string line) { log.push_back(std::move(line)); }
+    unsigned long lastError = 0;
 
-    unsigned long lastError_ = 0;
+private:
+    friend class FakeFile;
+    friend class FakeSink;
+    friend class FakeMetabase;
+    void Log(std::string line) { log.push_back(std::move(line)); }
+    bool Exists(const std::string& path) const;
+
     qv::Handle nextHandle_ = 100;
-    std::map<qv::Handle, int> running_;  // child -> waits it still outlives
+    std::map<qv::Handle, int> running_;          // child -> waits it still outlives
+    std::map<qv::Handle, std::string> openKeys_;  // registry handle -> key
     int exitReads_ = 0, dialogs_ = 0;
+};
+
+// The IIS Admin Base Object with one metabase behind it. Each call is logged
+// as "mb <Call> <arguments> -> 0x<result>"; any call can be made to fail.
+class FakeMetabase final : public qv::Metabase {
+public:
+    explicit FakeMetabase(FakePlatform& fake) : fake_(fake) {}
+
+    struct Data {
+        unsigned long attributes = 1, userType = 1, dataType = 2;
+        std::u16string text;  // string data, without its terminating zero
+    };
+    PathSet keys;                               // "/LM/W3SVC/Filters", ...
+    std::map<std::pair<std::string, unsigned long>, Data> data;  // (key, identifier) -> value
+    std::map<std::string, long> failures;       // call name -> HRESULT it fails with
+    long createResult = 0;                      // CoCreateInstance's result
+    int references = 0;                         // held by the program
+    int openHandles() const { return static_cast<int>(handles_.size()); }
+
+    unsigned long Release() override;
+    long DeleteKey(qv::MetadataHandle handle, const std::u16string& path) override;
+    long SetData(qv::MetadataHandle handle, const std::u16string& path, qv::MetadataRecord& record) override;
+    long GetData(qv::MetadataHandle handle, const std::u16string& path, qv::MetadataRecord& record,
+                 unsigned long& requiredLength) override;
+    long OpenKey(qv::MetadataHandle handle, const std::u16string& path, unsigned long access, unsigned long timeout,
+                 qv::MetadataHandle& opened) override;
+    long CloseKey(qv::MetadataHandle handle) override;
+
+private:
+    long Result(const std::string& call, const std::string& arguments, long ok);
+    std::string Join(qv::MetadataHandle handle, const std::u16string& path) const;
+
+    FakePlatform& fake_;
+    std::map<qv::MetadataHandle, std::string> handles_;
+    qv::MetadataHandle nextHandle_ = 1;
 };
 
 }  // namespace qvtest

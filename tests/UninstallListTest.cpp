@@ -1,6 +1,9 @@
 #include <gmock/gmock.h>
 
+#include <algorithm>
+
 #include "tests/FakePlatform.h"
+#include "uninstall/ListLine.h"
 #include "uninstall/UninstallList.h"
 
 namespace qvtest {
@@ -10,10 +13,14 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using Log = std::vector<std::string>;
 
+// The real closing clean-up runs after every list; one product key left keeps
+// it short. What a list recorded shows in the clean-up's calls: the install
+// directory it enters, the log it looks for, the servers it restarts.
 struct Driver {
     FakePlatform fake;
     int result = -1;
 
+    Driver() { fake.AddKey("Software\\Quorvan\\Quorvan Kit"); }
     Driver& Run(const std::string& list, bool silent = false) {
         fake.files["list.txt"] = list;
         result = qv::RunUninstallList(fake.platform, "list.txt", silent);
@@ -21,9 +28,30 @@ struct Driver {
     }
     // What the lines did, without the dialogs' own traffic.
     Log Effects() const {
-        return fake.Only({"create", "coinit", "couninit", "removeiisfilter", "registryfilter", "restorenetscape"});
+        Log effects = fake.Only({"create", "coinit", "couninit", "removeiisfilter", "registryfilter", "restorenetscape"});
+        effects.erase(std::remove_if(effects.begin(), effects.end(),
+                                     [](const std::string& e) { return e.rfind("create net start", 0) == 0; }),
+                      effects.end());
+        return effects;
     }
-    const qv::CleanupState& State() const { return fake.cleanup.value().state; }
+    Log Restarts() const {
+        Log restarts;
+        for (const std::string& e : fake.Only({"create"}))
+            if (e.rfind("create net start", 0) == 0) restarts.push_back(e);
+        return restarts;
+    }
+    std::string InstallDir() const { return Argument("chdir "); }
+    std::string LogPath() const {
+        const Log opens = fake.Only({"open"});
+        return opens.size() < 2 ? "(no outcome)" : opens.back().substr(5);
+    }
+
+private:
+    std::string Argument(const std::string& kind) const {
+        for (const std::string& line : fake.log)
+            if (line.rfind(kind, 0) == 0) return line.substr(kind.size());
+        return "";
+    }
 };
 
 TEST(UninstallList, CrLfListDoesWhatLfListDoesAndCtrlZEndsTheList) {
@@ -38,7 +66,7 @@ TEST(UninstallList, CrLfListDoesWhatLfListDoesAndCtrlZEndsTheList) {
                         ElementsAre("create C:\\q\\mgmtsrvr.exe\n -Sremove|show=7", "coinit", "removeiisfilter",
                                     "create net stop w3svc|show=7", "couninit",
                                     "create C:\\a\rb\\portinst.exe\n nogui remove tcp|show=7"));
-            EXPECT_EQ(driver.State().installDir, "C:\\Prog\\Quorvan");
+            EXPECT_EQ(driver.InstallDir(), "C:\\Prog\\Quorvan");
         }
     }
     const std::string ctrlZ = std::string("C:\\q\\jobsrvr.exe\n") + '\x1A' + "C:\\q\\storsrvr.exe\n";
@@ -55,20 +83,20 @@ TEST(UninstallList, LongLinesAreCarriedOutInPiecesOf199Characters) {
     Driver exact;
     EXPECT_THAT(exact.Run("C:\\Prog\n" + head + "\n").Effects(),
                 ElementsAre("create " + head + " nogui remove tcp|show=7"));
-    EXPECT_EQ(exact.State().installDir, "C:\\Prog");
+    EXPECT_EQ(exact.InstallDir(), "C:\\Prog");
 
     // A NUL byte ends a line's text, but still counts toward the piece.
     Driver nul;
     EXPECT_THAT(nul.Run(std::string("C:\\dir\0\\mgmtsrvr.exe\n", 21)).Effects(), IsEmpty());
-    EXPECT_EQ(nul.State().installDir, "C:\\dir");
-    EXPECT_EQ(Driver().Run('\0' + std::string(197, 'x') + "portinst\n").State().installDir, "ortinst");
+    EXPECT_EQ(nul.InstallDir(), "C:\\dir");
+    EXPECT_EQ(Driver().Run('\0' + std::string(197, 'x') + "portinst\n").InstallDir(), "ortinst");
 }
 
 TEST(UninstallList, UnterminatedLastLineKeepsEveryCharacter) {
-    EXPECT_EQ(Driver().Run("C:\\w3\\isapi.dll").State().isapiFilterPath, "C:\\w3\\isapi.dll");
-    EXPECT_EQ(Driver().Run("C:\\w3\\isapi.dll\n").State().isapiFilterPath, "C:\\w3\\isapi.dll");
-    EXPECT_EQ(Driver().Run("C:\\Prog").State().installDir, "C:\\Prog");
-    EXPECT_EQ(Driver().Run("Netscape Server").State().netscapeService, "\"Netscape Server\"");
+    EXPECT_THAT(Driver().Run("C:\\w3\\isapi.dll\nIIS_VER=3\n").Effects(),
+                ElementsAre("create net stop w3svc|show=7", "registryfilter C:\\w3\\isapi.dll"));
+    EXPECT_EQ(Driver().Run("C:\\Prog").InstallDir(), "C:\\Prog");
+    EXPECT_THAT(Driver().Run("Netscape Server").Restarts(), ElementsAre("create net start \"Netscape Server\"|show=7"));
     EXPECT_THAT(Driver().Run("C:\\Uninst.isu").Effects(),
                 ElementsAre("create isuninst -mQuorvan -y -fC:\\Uninst.isu|show=5"));
 }
@@ -85,18 +113,18 @@ TEST(UninstallList, MissingListShowsExactlyOneErrorBoxAndDoesNothingElse) {
 }
 
 TEST(UninstallList, EmptyListRunsOnlyTheClosingCleanupWithInitialValues) {
+    // No install directory, no restart, no log: the outcome is "completed".
     Driver empty;
-    EXPECT_THAT(empty.Run("").fake.log, ElementsAre("open list.txt", "close list.txt", "cleanup"));
-    const qv::CleanupState& s = empty.State();
-    EXPECT_EQ(s.installDir + s.isuLogPath + s.netscapeService + s.isapiFilterPath + s.iisService, "");
-    EXPECT_EQ(s.iisVersion, -1);
-    EXPECT_EQ(empty.fake.cleanup->listPath + (empty.fake.cleanup->silent ? " silent" : ""), "list.txt");
-    EXPECT_EQ(empty.result, 1);
+    EXPECT_EQ(empty.Run("").result, 1);
+    EXPECT_THAT(empty.fake.Only({"open", "close", "chdir", "create", "box", "delete"}),
+                ElementsAre("open list.txt", "close list.txt", "open ",
+                            "box Information|You have completed uninstall.|0x2040", "delete list.txt"));
 
-    Driver failed;  // the driver's result is the closing clean-up's
-    failed.fake.cleanupResult = 0;
-    EXPECT_EQ(failed.Run("", true).result, 0);
-    EXPECT_TRUE(failed.fake.cleanup->silent);
+    FakePlatform failed;  // the driver's result is the closing clean-up's
+    failed.files["list.txt"] = "";
+    failed.windowsDirectoryReadFails = true;
+    EXPECT_EQ(qv::RunUninstallList(failed.platform, "list.txt", true), 0);
+    EXPECT_TRUE(failed.files.count("list.txt"));
 }
 
 TEST(UninstallList, FirstMatchingKeywordDecidesWhatALineDoes) {
@@ -106,22 +134,25 @@ TEST(UninstallList, FirstMatchingKeywordDecidesWhatALineDoes) {
         {"Netscape Server config\\OBJ~1.CON\n", {"create net stop \"Netscape Server config\\OBJ~1.CON\"|show=7"}, ""},
         {"C:\\Netscape\\config\\OBJ~1.CON\n", {"restorenetscape C:\\Netscape\\config\\OBJ~1.CON\n"}, ""},
         {"C:\\Server\\Quorvan\n", {}, "C:\\Server\\Quorvan"},
+        {"C:\\Netscape\\Quorvan\n", {}, "C:\\Netscape\\Quorvan"},
         {"C:\\jobsrvr\\Uninst.isu\n", {"create C:\\jobsrvr\\Uninst.isu\n -Sremove|show=7"}, ""},
         {"C:\\Mgmtsrvr.exe\n", {}, "C:\\Mgmtsrvr.exe"},
     };
     for (const auto& [line, effects, installDir] : cases) {
         Driver driver;
         EXPECT_EQ(driver.Run(line).Effects(), effects) << line;
-        EXPECT_EQ(driver.State().installDir, installDir) << line;
-        EXPECT_EQ(driver.State().iisVersion, -1) << line;
+        EXPECT_EQ(driver.InstallDir(), installDir) << line;
+        EXPECT_THAT(driver.Restarts(), line.find("Netscape Server") == 0 ? Log{"create net start \"Netscape Server config\\OBJ~1.CON\"|show=7"} : Log{}) << line;
     }
-    EXPECT_EQ(Driver().Run("C:\\w3\\isapi.dll IIS_VER=4\n").State().isapiFilterPath, "C:\\w3\\isapi.dll IIS_VER=4");
+    // A filter line that also names the IIS version is only a filter line.
+    EXPECT_THAT(Driver().Run("C:\\w3\\isapi.dll IIS_VER=4\nIIS_VER=3\n").Effects(),
+                ElementsAre("create net stop w3svc|show=7", "registryfilter C:\\w3\\isapi.dll IIS_VER=4"));
 
     Driver netscape;  // each Netscape line stops the server; the last name is kept for the restart
     EXPECT_THAT(netscape.Run("Netscape Server A\n\"C:\\Netscape\\Server B\"\n").Effects(),
                 ElementsAre("create net stop \"Netscape Server A\"|show=7",
                             "create net stop \"\"C:\\Netscape\\Server B\"\"|show=7"));
-    EXPECT_EQ(netscape.State().netscapeService, "\"\"C:\\Netscape\\Server B\"\"");
+    EXPECT_THAT(netscape.Restarts(), ElementsAre("create net start \"\"C:\\Netscape\\Server B\"\"|show=7"));
 }
 
 TEST(UninstallList, KeywordsMatchOnlyAtDoubleByteCharacterBoundaries) {
@@ -129,7 +160,7 @@ TEST(UninstallList, KeywordsMatchOnlyAtDoubleByteCharacterBoundaries) {
     Driver dbcs, pair, sbcs;
     dbcs.fake.leadByte = pair.fake.leadByte = [](unsigned char b) { return b >= 0x81 && b <= 0x9F; };
     EXPECT_THAT(dbcs.Run(onTrailByte).Effects(), IsEmpty());
-    EXPECT_EQ(dbcs.State().installDir, "C:\\\x81mgmtsrvr.exe");
+    EXPECT_EQ(dbcs.InstallDir(), "C:\\\x81mgmtsrvr.exe");
     EXPECT_THAT(pair.Run(afterPair).Effects(), ElementsAre("create " + afterPair + " -Sremove|show=7"));
     EXPECT_THAT(sbcs.Run(onTrailByte).Effects(), ElementsAre("create " + onTrailByte + " -Sremove|show=7"));
 }
@@ -139,36 +170,41 @@ TEST(UninstallList, IisVersionChoosesMetabaseBeforeStopOrStopBeforeRegistry) {
     const auto registry = [](const std::string& filter) {
         return Log{"create net stop w3svc|show=7", "registryfilter " + filter};
     };
-    const std::tuple<std::string, Log, int> cases[] = {
-        {"C:\\w3\\isapi.dll\nIIS_VER=3\n", registry("C:\\w3\\isapi.dll"), 3},
-        {"IIS_VER=3\nC:\\w3\\isapi.dll\n", registry(""), 3},
-        {"IIS_VER=4\n", metabase, 4},
-        {"IIS_VER=5\n", metabase, 5},
-        {"IIS_VER=", registry(""), 0},
-        {"xIIS_VER=4\n", registry(""), 0},
-        {"  IIS_VER=5\n", registry(""), 0},
-        {"IIS_VER= \t-7x\n", registry(""), -7},
+    const std::tuple<std::string, Log, bool> cases[] = {
+        {"C:\\w3\\isapi.dll\nIIS_VER=3\n", registry("C:\\w3\\isapi.dll"), true},
+        {"IIS_VER=3\nC:\\w3\\isapi.dll\n", registry(""), true},
+        {"IIS_VER=4\n", metabase, true},
+        {"IIS_VER=5\n", metabase, true},
+        {"IIS_VER=", registry(""), false},
+        {"xIIS_VER=4\n", registry(""), false},
+        {"  IIS_VER=5\n", registry(""), false},
+        {"IIS_VER= \t-7x\n", registry(""), false},
     };
-    for (const auto& [list, effects, version] : cases) {
+    for (const auto& [list, effects, restarted] : cases) {
         Driver driver;
         EXPECT_EQ(driver.Run(list).Effects(), effects) << list;
-        EXPECT_EQ(driver.State().iisVersion, version) << list;
-        EXPECT_EQ(driver.State().iisService, "w3svc") << list;
+        EXPECT_EQ(driver.Restarts(), restarted ? Log{"create net start w3svc|show=7"} : Log{}) << list;
     }
+    // The number as atoi reads it: blanks, a sign, digits up to the first other character.
+    const std::pair<std::string, int> numbers[] = {{"4\n", 4}, {" \t+12x", 12}, {"-7", -7}, {"", 0},
+                                                   {"R_VER=4", 0}, {"99999999999", 2147483647}};
+    for (const auto& [text, value] : numbers) EXPECT_EQ(qv::ReadDecimal(text), value) << text;
 }
 
 TEST(UninstallList, InstallShieldLineClosesTheListAndIsTheLastLineActedOn) {
     for (bool silent : {false, true}) {
         Driver driver;
         driver.fake.chunkSize = 4096;  // the lines after it are already read into the buffer
+        driver.fake.files["C:\\Prog\\Uninst.isu"] = "log";
         driver.Run("\"C:\\Prog\\Uninst.isu\"\nC:\\q\\mgmtsrvr.exe\nC:\\b\\Uninst.isu\n", silent);
-        EXPECT_THAT(driver.fake.Only({"open", "close", "create", "cleanup"}),
-                    ElementsAre("open list.txt", "close list.txt",
-                                std::string("create isuninst -mQuorvan -y") + (silent ? " -a" : "") +
-                                    " -f\"C:\\Prog\\Uninst.isu\"\n|show=5",
-                                "cleanup"));
-        EXPECT_EQ(driver.State().isuLogPath, "C:\\Prog\\Uninst.isu");
-        EXPECT_EQ(driver.fake.cleanup->silent, silent);
+        Log expected = {"open list.txt", "close list.txt",
+                        std::string("create isuninst -mQuorvan -y") + (silent ? " -a" : "") +
+                            " -f\"C:\\Prog\\Uninst.isu\"\n|show=5",
+                        "open C:\\Prog\\Uninst.isu"};
+        if (!silent) expected.push_back("box Information|Uninstall aborted.|0x2040");
+        expected.push_back("close C:\\Prog\\Uninst.isu");  // the log is looked at, then let go
+        EXPECT_EQ(driver.fake.Only({"open", "close", "create", "box"}), expected);
+        EXPECT_EQ(driver.LogPath(), "C:\\Prog\\Uninst.isu");
     }
 }
 
@@ -178,19 +214,19 @@ TEST(UninstallList, DirectoryLineNeedsThreeBytesAndLosesQuotesAndLineFeeds) {
     for (const auto& [second, installDir] : cases) {
         Driver driver;
         EXPECT_THAT(driver.Run("C:\\Prog\n" + second).Effects(), IsEmpty());
-        EXPECT_EQ(driver.State().installDir, installDir) << second;
+        EXPECT_EQ(driver.InstallDir(), installDir) << second;
     }
 }
 
 TEST(UninstallList, FailedNetscapeRestoreClosesTheListAndStopsEverything) {
-    const std::string list = "C:\\ns\\config\\OBJ~1.CON\nC:\\q\\mgmtsrvr.exe\n";
+    const std::string list = "C:\\tmp-fails\\config\\OBJ~1.CON\nC:\\q\\mgmtsrvr.exe\nC:\\Prog\n";
     Driver failed;
-    failed.fake.restoreNetscapeResult = 0;
+    failed.fake.directories.insert("C:\\Prog");
     EXPECT_THAT(failed.Run(list).fake.log,
-                ElementsAre("open list.txt", "restorenetscape C:\\ns\\config\\OBJ~1.CON\n", "close list.txt"));
+                ElementsAre("open list.txt", "restorenetscape C:\\tmp-fails\\config\\OBJ~1.CON\n", "close list.txt"));
     EXPECT_EQ(failed.result, 0);
-    EXPECT_THAT(Driver().Run(list).Effects(), ElementsAre("restorenetscape C:\\ns\\config\\OBJ~1.CON\n",
-                                                          "create C:\\q\\mgmtsrvr.exe\n -Sremove|show=7"));
+    EXPECT_THAT(Driver().Run("C:\\ns\\config\\OBJ~1.CON\nC:\\q\\mgmtsrvr.exe\n").Effects(),
+                ElementsAre("restorenetscape C:\\ns\\config\\OBJ~1.CON\n", "create C:\\q\\mgmtsrvr.exe\n -Sremove|show=7"));
 }
 
 }  // namespace

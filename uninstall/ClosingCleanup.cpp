@@ -1,14 +1,190 @@
 #include "uninstall/ClosingCleanup.h"
 
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "runner/ShowLastError.h"
+#include "uninstall/Commands.h"
+#include "uninstall/InstallRoot.h"
+#include "uninstall/ListLine.h"
+
 namespace qv {
 
-// Not built yet: the install directory, web-server restarts, family keys,
-// start-menu folders, outcome box and list deletion come with the closing
-// clean-up's own change. Until then it removes nothing and reports that it
-// ran to its end.
-int RunClosingCleanup(Platform& /*platform*/, CleanupState& /*state*/, const std::string& /*listPath*/,
-                      bool /*silent*/) {
-    return 1;
+namespace {
+
+const char kTitle[] = "Quorvan Uninstall Program";
+const char kOutcomeTitle[] = "Information";
+const unsigned kQuestion = kMbYesNo | kMbIconQuestion | kMbTaskModal;
+const unsigned kOutcome = kMbOk | kMbIconInformation | kMbTaskModal;
+
+// One product of the family still installed keeps the family's keys, menus and root.
+const char* const kProductKeys[] = {
+    "Software\\Quorvan\\Quorvan Admin Station",
+    "Software\\Quorvan\\Quorvan User Station",
+    "Software\\Quorvan\\Quorvan Design Studio",
+    "Software\\Quorvan\\Quorvan Page Viewer",
+    "Software\\Quorvan\\Quorvan Live Plug-in for Microsoft Internet Explorer",
+    "Software\\Quorvan\\Quorvan Live Plug-in for Netscape Navigator",
+    "Software\\Quorvan\\Quorvan Kit",
+    "Software\\Quorvan\\Quorvan Document Server",
+    "Software\\Quorvan\\Quorvan Web Gateway",
+};
+const char* const kFamilyKeys[] = {"Software\\Quorvan\\DocumentServer", "Software\\Quorvan"};
+
+const char kNtStartMenu[] = "\\Profiles\\All Users\\Start Menu\\Programs\\Quorvan";
+const char kWindowsStartMenu[] = "\\start menu\\programs\\Quorvan";
+const char kSuiteStartMenu[] = " Delvora Suite 4";
+
+constexpr unsigned long kOsVersionInfoSize = 148;  // OSVERSIONINFOA
+constexpr std::size_t kInstallDirBuffer = 1000;
+
+class ClosingCleanup {
+public:
+    ClosingCleanup(Platform& platform, CleanupState& state, const std::string& listPath, bool silent)
+        : platform_(platform), state_(state), listPath_(listPath), silent_(silent) {
+        deleteRequest_.hwnd = 0;
+        deleteRequest_.wFunc = kFoDelete;
+        deleteRequest_.pTo = nullptr;
+        deleteRequest_.fFlags = kFofSilent | kFofNoConfirmation | kFofAllowUndo | kFofNoErrorUi;
+        deleteRequest_.hNameMappings = 0;
+        deleteRequest_.lpszProgressTitle = "Deleting folders";
+    }
+
+    int Run() {
+        RemoveInstallDirectory();
+        RestartWebServers();
+        if (!RemoveFamily()) return 0;
+        ReportOutcome();
+        return 1;
+    }
+
+private:
+    // Stage 1. A directory that can't be entered counts as removed already;
+    // one that is kept stays the current directory.
+    void RemoveInstallDirectory() {
+        const std::string& dir = state_.installDir;
+        if (dir.empty() || !platform_.files.SetCurrentDirectoryA(dir) || silent_) return;
+        if (Ask("Setup has detected that the directory of " + dir +
+                " has not been removed . \nDo you want to remove this entire directory?\n\n"
+                "Warning: your files under this directory will be removed if you choose YES.") != kIdYes)
+            return;
+        deleteRequest_.fFlags = kFofNoConfirmation | kFofAllowUndo;
+        Name(dir, kInstallDirBuffer);
+        platform_.files.SetCurrentDirectoryA("c:\\");  // a folder can't go while it is current
+        if (platform_.files.SHFileOperationA(deleteRequest_) != 0) CannotRemove(dir);
+    }
+
+    // Stage 2: the servers that the list's lines stopped.
+    void RestartWebServers() {
+        if (state_.netscapeService.size() > 2) RestartNetscape(platform_, state_);
+        if (state_.iisVersion > 0) RestartIis(platform_, state_);
+    }
+
+    // Stage 3. False when the clean-up has to stop without an outcome.
+    bool RemoveFamily() {
+        for (const char* key : kProductKeys)
+            if (ProductKeyExists(platform_, key) == kErrorSuccess) return true;
+        for (const char* key : kFamilyKeys) platform_.registry.DeleteKey(key);
+
+        std::string windows;
+        if (!ReadWindowsDirectory(windows)) {
+            ShowLastError(platform_);
+            return false;
+        }
+        const std::string root = InstallRoot(listPath_, platform_.codePage);
+        const char* startMenu = StartMenuFolder();
+        if (!startMenu) return false;
+        const std::string folder = windows + startMenu;
+        RemoveStartMenuFolder(folder);
+        RemoveStartMenuFolder(folder + kSuiteStartMenu);
+
+        if (root.empty() || Has(root, "Netscape") || Has(root, "Microsoft") ||
+            IsSharedSystemFolder(root, windows, platform_))
+            return true;
+        Name(root);
+        if (silent_ || Ask("Setup has detected that you have uninstalled all Quorvan products. \n"
+                           "Do you want to remove " + root + " completely?") != kIdYes)
+            return true;
+        deleteRequest_.fFlags = kFofNoConfirmation | kFofAllowUndo | kFofNoErrorUi;
+        if (platform_.files.SHFileOperationA(deleteRequest_) != 0) CannotRemove(root);
+        return true;
+    }
+
+    // Stage 4: the InstallShield log outlives an uninstall that did not finish.
+    void ReportOutcome() {
+        if (std::unique_ptr<ByteSource> log = platform_.files.OpenForReading(state_.isuLogPath)) {
+            if (!silent_) platform_.boxes.Show("Uninstall aborted.", kOutcomeTitle, kOutcome);
+            return;
+        }
+        if (!silent_) platform_.boxes.Show("You have completed uninstall.", kOutcomeTitle, kOutcome);
+        platform_.files.DeleteFileA(listPath_);
+    }
+
+    // A length call, then the read. A length of 0 stops the clean-up too:
+    // the start-menu paths would otherwise be taken from the current drive.
+    bool ReadWindowsDirectory(std::string& windows) {
+        const unsigned length = platform_.system.GetWindowsDirectoryA(nullptr, 0);
+        if (length == 0) return false;
+        std::vector<char> buffer(length + 1, '\0');
+        if (platform_.system.GetWindowsDirectoryA(buffer.data(), length + 1) == 0) return false;
+        windows.assign(buffer.data(), strnlen(buffer.data(), buffer.size()));
+        return true;
+    }
+
+    const char* StartMenuFolder() {
+        OsVersionInfo version;
+        version.dwOSVersionInfoSize = kOsVersionInfoSize;
+        platform_.system.GetVersionExA(version);
+        if (version.dwPlatformId == kPlatformWin32Nt) return kNtStartMenu;
+        if (version.dwPlatformId == kPlatformWin32Windows) return kWindowsStartMenu;
+        return nullptr;
+    }
+
+    // With the flags as stage 1 left them; nothing here is reported.
+    void RemoveStartMenuFolder(const std::string& folder) {
+        Name(folder);
+        platform_.files.SHFileOperationA(deleteRequest_);
+        platform_.files.RemoveDirectoryA(folder);
+    }
+
+    // The one path to delete, followed by two NUL bytes.
+    void Name(const std::string& path, std::size_t bufferSize = 0) {
+        from_.assign(std::max(bufferSize, path.size() + 2), '\0');
+        std::memcpy(from_.data(), path.data(), path.size());
+        deleteRequest_.pFrom = from_.data();
+    }
+
+    int Ask(const std::string& question) { return platform_.boxes.Show(question, kTitle, kQuestion); }
+
+    void CannotRemove(const std::string& path) {
+        platform_.boxes.Show("Cannot remove the directory of " + path + ".\nThe directory may be in use.\n", kTitle,
+                             kMbOk);
+    }
+
+    bool Has(const std::string& text, const char* keyword) {
+        return ContainsKeyword(text, keyword, platform_.codePage);
+    }
+
+    Platform& platform_;
+    CleanupState& state_;
+    const std::string& listPath_;
+    const bool silent_;
+    ShellFileOperation deleteRequest_;
+    std::vector<char> from_;
+};
+
+}  // namespace
+
+long ProductKeyExists(Platform& platform, const std::string& key) {
+    Handle opened = 0;
+    const long status = platform.registry.OpenKey(key, kKeyAllAccess, opened);
+    if (status == kErrorSuccess) platform.registry.CloseKey(opened);
+    return status;
+}
+
+int RunClosingCleanup(Platform& platform, CleanupState& state, const std::string& listPath, bool silent) {
+    return ClosingCleanup(platform, state, listPath, silent).Run();
 }
 
 }  // namespace qv

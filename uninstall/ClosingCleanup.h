@@ -7,8 +7,14 @@
 
 namespace qv {
 
-// The tail of the list driver, run once the list is done and closed.
-// Returns 1 when it ran to its end, 0 when it stopped early.
+// The tail of the list driver, run once the list is done and closed: the
+// install directory, the web-server restarts, the family's keys, menus and
+// root when no product is left, and the outcome. Returns 1 once the outcome
+// has been reported, 0 when it stopped early.
 int RunClosingCleanup(Platform& platform, CleanupState& state, const std::string& listPath, bool silent);
+
+// The status of opening the key under HKEY_LOCAL_MACHINE with full access:
+// 0 when it exists. The key is closed again at once.
+long ProductKeyExists(Platform& platform, const std::string& key);
 
 }  // namespace qv

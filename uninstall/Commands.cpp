@@ -22,7 +22,7 @@ const ServerTag kServerTags[] = {
 void StopServerService(Platform& platform, std::string line) {
     std::string caption;
     for (const ServerTag& server : kServerTags) {
-        if (ContainsKeyword(line, server.tag, platform.system)) {
+        if (ContainsKeyword(line, server.tag, platform.codePage)) {
             caption = server.caption;
             break;
         }

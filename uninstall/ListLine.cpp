@@ -4,12 +4,12 @@
 
 namespace qv {
 
-bool ContainsKeyword(const std::string& line, const std::string& keyword, SystemInfo& system) {
+bool ContainsKeyword(const std::string& line, const std::string& keyword, CodePage& codePage) {
     if (keyword.empty()) return true;
     std::size_t i = 0;
     while (i + keyword.size() <= line.size()) {
         if (line.compare(i, keyword.size(), keyword) == 0) return true;
-        const bool lead = system.IsLeadByte(static_cast<unsigned char>(line[i])) && i + 1 < line.size();
+        const bool lead = codePage.IsDBCSLeadByte(static_cast<unsigned char>(line[i])) && i + 1 < line.size();
         i += lead ? 2 : 1;
     }
     return false;

@@ -9,7 +9,7 @@ namespace qv {
 
 // Case-sensitive search for an ASCII keyword. In a double-byte code page a
 // match may only begin at a character boundary, never on a trail byte.
-bool ContainsKeyword(const std::string& line, const std::string& keyword, SystemInfo& system);
+bool ContainsKeyword(const std::string& line, const std::string& keyword, CodePage& codePage);
 
 // The line without its line feed. Only a line feed is dropped: the last line
 // of a list may have none, and then every character of it is real.

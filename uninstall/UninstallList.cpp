@@ -50,17 +50,17 @@ public:
     CleanupState state;
 
 private:
-    bool Has(const std::string& line, const char* keyword) { return ContainsKeyword(line, keyword, platform_.system); }
+    bool Has(const std::string& line, const char* keyword) { return ContainsKeyword(line, keyword, platform_.codePage); }
 
     // IIS 4 and later: the metabase is changed while the web service still
     // runs; older versions: the service is stopped before the registry edit.
     void HandleIisLine(const std::string& line) {
         state.iisVersion = ReadDecimal(line.size() > 8 ? line.substr(8) : std::string());
         if (state.iisVersion >= 4) {
-            platform_.system.CoInitialize();
+            platform_.com.CoInitialize();
             RemoveIisFilter(platform_);
             StopIis(platform_, state);
-            platform_.system.CoUninitialize();
+            platform_.com.CoUninitialize();
         } else {
             StopIis(platform_, state);
             RemoveIisFilterFromRegistry(platform_, state.isapiFilterPath);
@@ -84,9 +84,10 @@ int RunUninstallList(Platform& platform, const std::string& listPath, bool silen
     TextModeReader list(std::move(file));
     ListDriver driver(platform, list, silent);
 
-    std::string line;
+    std::string piece;
     LineResult result = LineResult::Next;
-    while (result == LineResult::Next && list.ReadPiece(line, kListLineBuffer)) result = driver.Handle(line);
+    while (result == LineResult::Next && list.ReadPiece(piece, kListLineBuffer))
+        result = driver.Handle(piece.substr(0, piece.find('\0')));  // a NUL byte ends the line's text
     if (result == LineResult::Stop) return 0;
     list.Close();  // closes nothing when the InstallShield line closed it already
     return RunClosingCleanup(platform, driver.state, listPath, silent);

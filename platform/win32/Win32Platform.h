@@ -9,45 +9,73 @@ namespace qv::win32 {
 class Win32MessageBoxes : public MessageBoxes {
 public:
     int Show(const std::string& text, const std::string& title, unsigned style) override;
+    int ShowWide(const std::u16string& text, const std::u16string& title, unsigned style) override;
 };
 
 class Win32FileSystem : public FileSystem {
 public:
     std::unique_ptr<ByteSource> OpenForReading(const std::string& path) override;
-    bool DeletePath(const std::string& path) override;
-    bool RemoveEmptyDirectory(const std::string& path) override;
-    bool ChangeDirectory(const std::string& path) override;
-    int ShellDelete(const std::string& path, unsigned flags, const std::string& progressTitle) override;
+    std::unique_ptr<ByteSink> OpenForWriting(const std::string& path) override;
+    bool DeleteFileA(const std::string& path) override;
+    bool RemoveDirectoryA(const std::string& path) override;
+    bool SetCurrentDirectoryA(const std::string& path) override;
+    int SHFileOperationA(ShellFileOperation& request) override;
 };
 
 class Win32Processes : public Processes {
 public:
-    bool Create(const std::string& commandLine, unsigned short showWindow, ProcessInfo& info) override;
-    unsigned long Wait(Handle process, unsigned long milliseconds) override;
-    bool ReadExitCode(Handle process, unsigned long& exitCode) override;
-    void CloseHandle(Handle handle) override;
+    bool CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,
+                        const StartupInfo& startup, ProcessInfo& info) override;
+    unsigned long WaitForSingleObject(Handle process, unsigned long milliseconds) override;
+    bool GetExitCodeProcess(Handle process, unsigned long& exitCode) override;
+    bool CloseHandle(Handle handle) override;
 };
 
 class Win32Registry : public Registry {
 public:
-    long OpenKey(const std::string& key, Handle& handle) override;
-    void CloseKey(Handle handle) override;
-    long QueryValue(Handle key, const std::string& name, std::size_t capacity, std::string& data) override;
-    long SetStringValue(Handle key, const std::string& name, const std::string& data, std::size_t byteCount) override;
-    long DeleteKey(const std::string& key) override;
+    long OpenKey(const std::string& subKey, unsigned long access, Handle& key) override;
+    long CloseKey(Handle key) override;
+    long QueryValue(Handle key, const std::string& name, char* data, unsigned long& size) override;
+    long SetValue(Handle key, const std::string& name, unsigned long type, const char* data,
+                  unsigned long size) override;
+    long DeleteKey(const std::string& subKey) override;
+};
+
+class Win32Errors : public Errors {
+public:
+    unsigned long GetLastError() override;
+    bool FormatMessageA(unsigned long flags, unsigned long messageId, unsigned long languageId,
+                        std::string& text) override;
+    bool FormatMessageW(unsigned long flags, unsigned long messageId, unsigned long languageId,
+                        std::u16string& text) override;
+};
+
+class Win32CodePage : public CodePage {
+public:
+    bool IsDBCSLeadByte(unsigned char byte) override;
 };
 
 class Win32SystemInfo : public SystemInfo {
 public:
-    unsigned long LastError() override;
-    std::string ErrorText(unsigned long code) override;
-    bool IsLeadByte(unsigned char byte) override;
-    std::string ApplicationName() override;
-    bool WindowsDirectory(std::string& directory) override;
-    unsigned long PlatformId() override;
-    void CoInitialize() override;
+    std::string GetModuleFileNameA() override;
+    unsigned GetWindowsDirectoryA(char* buffer, unsigned size) override;
+    bool GetVersionExA(OsVersionInfo& info) override;
+    bool SHGetFolderPathA(int csidl, std::string& path) override;
+    bool GetProfilesDirectoryA(std::string& path) override;
+    bool GetEnvironmentVariableA(const std::string& name, std::string& value) override;
+    bool GetShortPathNameA(const std::string& path, std::string& shortPath) override;
+};
+
+class Win32Com : public Com {
+public:
+    long CoInitialize() override;
     void CoUninitialize() override;
-    [[noreturn]] void ExitProgram(int status) override;
+    long CoCreateInstance(const Guid& clsid, unsigned long context, const Guid& iid, Metabase*& object) override;
+};
+
+class Win32Runtime : public Runtime {
+public:
+    [[noreturn]] void Exit(int status) override;
 };
 
 class Win32DialogHost : public DialogHost {
@@ -65,9 +93,14 @@ private:
     Win32FileSystem files_;
     Win32Processes processes_;
     Win32Registry registry_;
+    Win32Errors errors_;
+    Win32CodePage codePage_;
     Win32SystemInfo system_;
+    Win32Com com_;
+    Win32Runtime runtime_;
     Win32DialogHost dialogs_;
-    Platform platform_{boxes_, files_, processes_, registry_, system_, dialogs_};
+    Platform platform_{boxes_, files_, processes_, registry_, errors_, codePage_,
+                       system_, com_,   runtime_,   dialogs_};
 };
 
 }  // namespace qv::win32

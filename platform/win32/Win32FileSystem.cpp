@@ -1,0 +1,80 @@
+// Files, folders and the shell's deletion.
+#include <windows.h>
+#include <shellapi.h>
+
+#include "platform/win32/Win32Platform.h"
+#include "platform/win32/Win32Text.h"
+
+namespace qv::win32 {
+
+namespace {
+
+// The C runtime's fopen shares a file for reading and writing; so do we.
+constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+class Win32File : public ByteSource, public ByteSink {
+public:
+    explicit Win32File(HANDLE file) : file_(file) {}
+    ~Win32File() override { Close(); }
+
+    long Read(char* buffer, std::size_t size) override {
+        DWORD got = 0;
+        if (!ReadFile(file_, buffer, static_cast<DWORD>(size), &got, nullptr)) return -1;
+        return static_cast<long>(got);
+    }
+    bool Write(const char* data, std::size_t size) override {
+        DWORD written = 0;
+        return WriteFile(file_, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
+    }
+    bool Close() override {
+        if (file_ == INVALID_HANDLE_VALUE) return true;
+        const bool closed = ::CloseHandle(file_) != 0;
+        file_ = INVALID_HANDLE_VALUE;
+        return closed;
+    }
+
+private:
+    HANDLE file_;
+};
+
+HANDLE Open(const std::string& path, DWORD access, DWORD disposition) {
+    return CreateFileA(path.c_str(), access, kShare, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+std::unique_ptr<ByteSource> Win32FileSystem::OpenForReading(const std::string& path) {
+    const HANDLE file = Open(path, GENERIC_READ, OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32File>(file);
+}
+
+std::unique_ptr<ByteSink> Win32FileSystem::OpenForWriting(const std::string& path) {
+    const HANDLE file = Open(path, GENERIC_WRITE, CREATE_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32File>(file);
+}
+
+bool Win32FileSystem::DeleteFileA(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
+
+bool Win32FileSystem::RemoveDirectoryA(const std::string& path) { return ::RemoveDirectoryA(path.c_str()) != 0; }
+
+bool Win32FileSystem::SetCurrentDirectoryA(const std::string& path) {
+    return ::SetCurrentDirectoryA(path.c_str()) != 0;
+}
+
+int Win32FileSystem::SHFileOperationA(ShellFileOperation& request) {
+    SHFILEOPSTRUCTA operation = {};
+    operation.hwnd = reinterpret_cast<HWND>(request.hwnd);
+    operation.wFunc = request.wFunc;
+    operation.pFrom = request.pFrom;
+    operation.pTo = request.pTo;
+    operation.fFlags = request.fFlags;
+    operation.hNameMappings = reinterpret_cast<LPVOID>(request.hNameMappings);
+    operation.lpszProgressTitle = request.lpszProgressTitle;
+    const int result = ::SHFileOperationA(&operation);
+    request.fAnyOperationsAborted = operation.fAnyOperationsAborted != FALSE;
+    return result;
+}
+
+}  // namespace qv::win32

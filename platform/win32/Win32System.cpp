@@ -1,0 +1,134 @@
+// Message boxes, error texts, the code page, what the system says of itself,
+// and the runtime's exit.
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "platform/win32/Win32Platform.h"
+#include "platform/win32/Win32Text.h"
+
+namespace qv::win32 {
+
+namespace {
+
+// Calls that older systems lack are looked up when first needed, so the
+// program still starts where they are missing.
+template <typename Function>
+Function Find(const char* module, const char* name) {
+    HMODULE library = GetModuleHandleA(module);
+    if (!library) library = LoadLibraryA(module);
+    return library ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name))) : nullptr;
+}
+
+}  // namespace
+
+int Win32MessageBoxes::Show(const std::string& text, const std::string& title, unsigned style) {
+    return MessageBoxA(nullptr, text.c_str(), title.c_str(), style);
+}
+
+int Win32MessageBoxes::ShowWide(const std::u16string& text, const std::u16string& title, unsigned style) {
+    return MessageBoxW(nullptr, Wide(text), Wide(title), style);
+}
+
+unsigned long Win32Errors::GetLastError() { return ::GetLastError(); }
+
+bool Win32Errors::FormatMessageA(unsigned long flags, unsigned long messageId, unsigned long languageId,
+                                 std::string& text) {
+    if (!(flags & FORMAT_MESSAGE_ALLOCATE_BUFFER)) return false;  // the only form the logic uses
+    char* buffer = nullptr;
+    const DWORD length =
+        ::FormatMessageA(flags, nullptr, messageId, languageId, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    if (length == 0 || !buffer) return false;
+    text.assign(buffer, length);
+    LocalFree(buffer);
+    return true;
+}
+
+bool Win32Errors::FormatMessageW(unsigned long flags, unsigned long messageId, unsigned long languageId,
+                                 std::u16string& text) {
+    if (!(flags & FORMAT_MESSAGE_ALLOCATE_BUFFER)) return false;
+    wchar_t* buffer = nullptr;
+    const DWORD length =
+        ::FormatMessageW(flags, nullptr, messageId, languageId, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    if (length == 0 || !buffer) return false;
+    text.assign(reinterpret_cast<const char16_t*>(buffer), length);
+    LocalFree(buffer);
+    return true;
+}
+
+bool Win32CodePage::IsDBCSLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != 0; }
+
+std::string Win32SystemInfo::GetModuleFileNameA() {
+    std::vector<char> path(MAX_PATH);
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return std::string();
+        if (length < path.size()) return std::string(path.data(), length);
+        path.resize(path.size() * 2);
+    }
+}
+
+unsigned Win32SystemInfo::GetWindowsDirectoryA(char* buffer, unsigned size) {
+    return ::GetWindowsDirectoryA(buffer, size);
+}
+
+bool Win32SystemInfo::GetVersionExA(OsVersionInfo& info) {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = info.dwOSVersionInfoSize;
+    if (version.dwOSVersionInfoSize > sizeof version) version.dwOSVersionInfoSize = sizeof version;
+    if (!::GetVersionExA(&version)) return false;
+    info.dwMajorVersion = version.dwMajorVersion;
+    info.dwMinorVersion = version.dwMinorVersion;
+    info.dwBuildNumber = version.dwBuildNumber;
+    info.dwPlatformId = version.dwPlatformId;
+    return true;
+}
+
+bool Win32SystemInfo::SHGetFolderPathA(int csidl, std::string& path) {
+    using Call = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
+    static const Call call = [] {
+        const Call shell = Find<Call>("shell32.dll", "SHGetFolderPathA");
+        return shell ? shell : Find<Call>("shfolder.dll", "SHGetFolderPathA");
+    }();
+    char buffer[MAX_PATH] = {};
+    if (!call || call(nullptr, csidl, nullptr, 0, buffer) != S_OK) return false;
+    path = buffer;
+    return !path.empty();
+}
+
+bool Win32SystemInfo::GetProfilesDirectoryA(std::string& path) {
+    using Call = BOOL(WINAPI*)(LPSTR, LPDWORD);
+    static const Call call = Find<Call>("userenv.dll", "GetProfilesDirectoryA");
+    if (!call) return false;
+    DWORD size = 0;
+    call(nullptr, &size);
+    if (size == 0) return false;
+    std::vector<char> buffer(size + 1);
+    if (!call(buffer.data(), &size)) return false;
+    path = buffer.data();
+    return !path.empty();
+}
+
+bool Win32SystemInfo::GetEnvironmentVariableA(const std::string& name, std::string& value) {
+    const DWORD size = ::GetEnvironmentVariableA(name.c_str(), nullptr, 0);
+    if (size == 0) return false;
+    std::vector<char> buffer(size);
+    const DWORD length = ::GetEnvironmentVariableA(name.c_str(), buffer.data(), size);
+    if (length == 0 || length >= size) return false;
+    value.assign(buffer.data(), length);
+    return true;
+}
+
+bool Win32SystemInfo::GetShortPathNameA(const std::string& path, std::string& shortPath) {
+    const DWORD size = ::GetShortPathNameA(path.c_str(), nullptr, 0);
+    if (size == 0) return false;
+    std::vector<char> buffer(size);
+    const DWORD length = ::GetShortPathNameA(path.c_str(), buffer.data(), size);
+    if (length == 0 || length >= size) return false;
+    shortPath.assign(buffer.data(), length);
+    return true;
+}
+
+void Win32Runtime::Exit(int status) { std::exit(status); }
+
+}  // namespace qv::win32
