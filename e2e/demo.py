@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Demonstration: a small Quorvan installation in a fresh Wine prefix,
-uninstalled by the real QvUnInstall.exe in silent mode, with a before/after
-report and screenshots of the confirmation box and the progress dialog.
+uninstalled from start to end by the real QvUnInstall.exe, with the answers
+a user would give scripted, a before/after report and screenshots of the
+confirmation box, a progress dialog and the install-root question.
 
-  demo.py --exe QvUnInstall.exe --robot robot.exe --standin standin.exe [--docs DIR]
+  demo.py --exe QvUnInstall.exe --robot robot.exe --standin standin.exe --shots DIR
 """
 import argparse
 import os
@@ -17,22 +18,22 @@ import winebox  # noqa: E402
 
 ROOT = r"C:\Quorvan"
 LIST = ROOT + r"\QvUninst.txt"
+INSTALL_DIR = ROOT + r"\Server"
 LIST_BYTES = (b'"C:\\Quorvan\\bin\\mgmtsrvr.exe"\r\n'
               b'"C:\\Quorvan\\bin\\storsrvr.exe"\r\n'
               b'"C:\\Quorvan\\bin\\jobsrvr.exe"\r\n'
               b'"C:\\Quorvan\\portmap\\portinst.exe"\r\n'
-              b"IIS_VER=4\r\n"
+              b"IIS_VER=3\r\n"
               b"C:\\Quorvan\\Server\r\n"
               b'"C:\\Quorvan\\Uninst.isu"\r\n')
 # The product's own key is the real uninstaller's to remove, so only the
 # family's keys are laid out here.
-REGISTRY = [
-    (r"HKLM\Software\Quorvan\DocumentServer", "InstallDir", r"C:\Quorvan\Server"),
-    (r"HKLM\Software\Quorvan\DocumentServer", "Version", "4.0"),
-]
-# The family's start-menu folder on an NT-family system (the prefix's default).
+REGISTRY = ("[HKEY_LOCAL_MACHINE\\Software\\Quorvan\\DocumentServer]\n"
+            "\"InstallDir\"=\"C:\\\\Quorvan\\\\Server\"\n\"Version\"=\"4.0\"\n\n")
+# The family's start-menu folders on an NT-family system (the prefix's default).
 START_MENU = r"C:\windows\Profiles\All Users\Start Menu\Programs\Quorvan"
-WATCHED = [ROOT, START_MENU]
+WATCHED = [ROOT, START_MENU, START_MENU + " Delvora Suite 4"]
+ANSWERS = "YYY"  # the confirmation, the install directory, the install root
 
 
 def lay_out(m):
@@ -40,13 +41,13 @@ def lay_out(m):
         m.standin(ROOT + r"\bin\%s.exe" % name)
     m.standin(ROOT + r"\portmap\portinst.exe")
     m.standins_beside_exe()
-    m.write(ROOT + r"\Server\docstore\index.dat", b"\0" * 64)
-    m.write(ROOT + r"\Server\bin\isapi.dll", b"MZ")
+    m.write(INSTALL_DIR + r"\docstore\index.dat", b"\0" * 64)
+    m.write(INSTALL_DIR + r"\bin\isapi.dll", b"MZ")
     m.write(ROOT + r"\Uninst.isu", b"*** InstallShield log ***\r\n")
     m.write(LIST, LIST_BYTES)
     m.write(START_MENU + r"\Document Server Console.lnk", b"L\0\0\0")
-    for key, name, value in REGISTRY:
-        m.reg("add", key, "/v", name, "/d", value, "/f")
+    m.write(START_MENU + r" Delvora Suite 4\Page Viewer.lnk", b"L\0\0\0")
+    m.reg_import(REGISTRY)
 
 
 def files(m):
@@ -90,15 +91,30 @@ def show(title, lines):
         print("   ", line)
 
 
+def photograph(display, transcript, shots):
+    """Take each picture while its box or dialog is up (the robot waits before answering)."""
+    taken = []
+    wanted = [("confirmation.png", lambda e: e["ev"] == "box" and e["title"] == "Confirm File Deletion"),
+              ("progress.png", lambda e: e["ev"] == "sample" and e["pos"] >= 24),
+              ("root-question.png", lambda e: e["ev"] == "box" and "completely?" in e["text"])]
+    for name, predicate in wanted:
+        event = winebox.wait_for_event(transcript, predicate, timeout=60)
+        if event:
+            path = os.path.join(shots, name)
+            screenshot(display, path, event.get("rect"))
+            taken.append(path)
+    return taken
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--exe", required=True)
     ap.add_argument("--robot", required=True)
     ap.add_argument("--standin", required=True)
-    ap.add_argument("--docs", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "docs"))
+    ap.add_argument("--shots", required=True, help="folder for the screenshots")
     opts = ap.parse_args()
-    docs = os.path.abspath(opts.docs)
-    os.makedirs(docs, exist_ok=True)
+    shots = os.path.abspath(opts.shots)
+    os.makedirs(shots, exist_ok=True)
 
     winebox.interrupt_on_sigterm()
     scratch = tempfile.mkdtemp(prefix="qv-demo-")
@@ -112,41 +128,31 @@ def main():
             lay_out(m)
             files_before, reg_before = files(m), registry(m)
 
-            # (a) the confirmation box, answered No after the screenshot: nothing changes.
-            proc, transcript, _ = m.start("-p " + LIST, answers="N", answer_delay=4000)
-            box = winebox.wait_for_event(transcript, lambda e: e["ev"] == "box")
-            if box:
-                screenshot(display.name, os.path.join(docs, "confirmation.png"), box.get("rect"))
-            proc.communicate(timeout=60)
-
-            # (b) the silent uninstall; the management server takes a few seconds,
-            # long enough to photograph its progress dialog.
-            proc, transcript, journal = m.start("-a -p " + LIST, standin_env={
-                "MGMTSRVR_SLEEP": 4000, "ISUNINST_DELETELOG": 1})
-            sample = winebox.wait_for_event(transcript, lambda e: e["ev"] == "sample" and e["pos"] >= 24)
-            if sample:
-                screenshot(display.name, os.path.join(docs, "progress.png"), sample.get("rect"))
+            # The management server takes a few seconds, long enough to
+            # photograph its progress dialog; each box stays up 1.5 s.
+            proc, transcript, journal = m.start("-p " + LIST, answers=ANSWERS, answer_delay=1500, standin_env={
+                "MGMTSRVR_SLEEP": 4000, "ISUNINST_DELETELOG": 1}, timeout_ms=90000)
+            taken = photograph(display.name, transcript, shots)
             run = winebox.finish(proc, transcript, journal, timeout=120)
             files_after, reg_after = files(m), registry(m)
 
             print()
-            print("Quorvan installation uninstalled with: QvUnInstall.exe -a -p " + LIST)
+            print("Quorvan installation uninstalled with: QvUnInstall.exe -p " + LIST)
             show("uninstall list:", LIST_BYTES.decode().splitlines())
             print("(the programs run are stand-ins that only note how they were started;")
             print(" the isuninst stand-in also deletes the log, as the real uninstaller does)")
-            print("(this build carries out the list's lines; the closing clean-up of the install")
-            print(" directory, registry keys, start menu and outcome box is not built yet)")
             show("commands run, in order:",
                  ["%-9s %s" % (j["name"], j["cmdline"].replace("\n", "\\n")) for j in run.journal])
             show("progress dialogs:", run.captions)
-            show("message boxes:", ["%s: %s" % (b.title, b.text.replace("\n", "\\n")) for b in run.boxes])
-            show("files removed:", [f for f in files_before if f not in files_after])
-            show("files added:", [f for f in files_after if f not in files_before])
-            show("files kept:", [f for f in files_after if f in files_before])
+            show("message boxes, and the answers given:",
+                 ["%s: %s  [%s]" % (b.title, b.text.replace("\n", "\\n"), b.answer) for b in run.boxes])
+            show("removed:", [f for f in files_before if f not in files_after])
+            show("kept:", [f for f in files_after if f in files_before])
+            show("uninstall list:", ["deleted" if not m.exists(LIST) else "still there"])
             show("registry before:", reg_before)
             show("registry after:", reg_after)
             print("exit code:", run.exit_code)
-            print("screenshots:", os.path.join(docs, "confirmation.png"), os.path.join(docs, "progress.png"))
+            show("screenshots:", taken)
         finally:
             if m:
                 m.close()

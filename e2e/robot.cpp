@@ -4,6 +4,8 @@
 //   robot.exe --cmdfile F --out F [--cwd D] [--answers YNY] [--answer-delay MS]
 //             [--escape-after MS] [--timeout MS]
 //   robot.exe --errtext CODE --out F
+//   robot.exe --shortname PATH --out F
+//   robot.exe --hold FILE [--share r|rw|none] --out F [--timeout MS]
 //
 // The command line of the exe is read from --cmdfile byte for byte, so the
 // cases control its quoting exactly.
@@ -371,6 +373,20 @@ static void Scan()
     }
 }
 
+// Plays another program that keeps a file open: with no sharing the file
+// can't be deleted, with read sharing it can be read but not written.
+static int Hold(const char* path, const std::string& share, DWORD ms)
+{
+    DWORD mode = share == "r" ? FILE_SHARE_READ : share == "rw" ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, mode, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    Event("held").Str("path", path).Bool("ok", h != INVALID_HANDLE_VALUE).Num("error", GetLastError()).Write();
+    if (h == INVALID_HANDLE_VALUE)
+        return 1;
+    Sleep(ms);
+    CloseHandle(h);
+    return 0;
+}
+
 static std::string ReadFileBytes(const char* path)
 {
     std::string out;
@@ -392,6 +408,9 @@ int main(int argc, char** argv)
     const char* cwd = NULL;
     DWORD timeout = 60000;
     long errtext = -1;
+    const char* hold = NULL;
+    const char* shortName = NULL;
+    std::string share = "none";
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string opt = argv[i];
         const char* val = argv[i + 1];
@@ -403,6 +422,9 @@ int main(int argc, char** argv)
         else if (opt == "--escape-after") { escapeAfter = strtoul(val, NULL, 10); escapeWanted = true; }
         else if (opt == "--timeout") timeout = strtoul(val, NULL, 10);
         else if (opt == "--errtext") errtext = strtol(val, NULL, 10);
+        else if (opt == "--hold") hold = val;
+        else if (opt == "--shortname") shortName = val;
+        else if (opt == "--share") share = val;
         else {
             fprintf(stderr, "robot: unknown option %s\n", opt.c_str());
             return 2;
@@ -417,6 +439,19 @@ int main(int argc, char** argv)
         if (transcript)
             Event("errtext").Num("code", errtext).Str("text", text ? text : "").Write();
         return 0;
+    }
+    // The 8.3 name the system gives an existing path.
+    if (shortName && outFile) {
+        transcript = fopen(outFile, "wb");
+        char buf[MAX_PATH] = "";
+        DWORD n = GetShortPathNameA(shortName, buf, sizeof buf);
+        if (transcript)
+            Event("shortname").Str("path", shortName).Str("short", n && n < sizeof buf ? buf : "").Write();
+        return 0;
+    }
+    if (hold && outFile) {
+        transcript = fopen(outFile, "wb");
+        return transcript ? Hold(hold, share, timeout) : 2;
     }
     if (!cmdFile || !outFile) {
         fprintf(stderr, "robot: --cmdfile and --out are needed\n");

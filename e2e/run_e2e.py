@@ -389,7 +389,155 @@ class Runner(Case):
         self.assertLessEqual(last["pos"] - first["pos"], (last["t"] - first["t"]) / 120 + 2, samples)
 
 
-GROUPS = [CommandLine, Confirmation, MissingList, ListCommands, Runner]
+INSTALL_DIR = r"C:\Quorvan\Server"
+ISU_LOG = r"C:\Quorvan\Uninst.isu"
+NT_MENU = r"C:\windows\Profiles\All Users\Start Menu\Programs\Quorvan"
+W9X_MENU = r"C:\windows\start menu\programs\Quorvan"
+SUITE = " Delvora Suite 4"
+FAMILY_KEY = r"HKEY_LOCAL_MACHINE\Software\Quorvan"
+CLEANUP_TITLE = "Quorvan Uninstall Program"
+DIR_QUESTION = ("Setup has detected that the directory of " + INSTALL_DIR + " has not been removed . \n"
+                "Do you want to remove this entire directory?\n\n"
+                "Warning: your files under this directory will be removed if you choose YES.")
+
+
+def root_question(root):
+    return ("Setup has detected that you have uninstalled all Quorvan products. \n"
+            "Do you want to remove " + root + " completely?")
+
+
+def cannot_remove(path):
+    return "Cannot remove the directory of " + path + ".\nThe directory may be in use.\n"
+
+
+class Cleanup(Case):
+    """What a whole uninstall leaves behind: folders, keys, menus, the list."""
+
+    def setUp(self):
+        super().setUp()
+        self.m.standins_beside_exe()
+        self.m.write(INSTALL_DIR + r"\docstore\index.dat", b"\0" * 64)
+        self.m.write(INSTALL_DIR + r"\bin\srv.dll", b"MZ")
+        self.m.write(ISU_LOG, b"log\r\n")
+        for menu in (NT_MENU, NT_MENU + SUITE, W9X_MENU, W9X_MENU + SUITE):
+            self.m.write(menu + r"\Console.lnk", b"L\0\0\0")
+        self.lay_out_list(LIST)
+
+    def lay_out_list(self, path, products=(), file=None):
+        """The list at `file`, named `path` on the command line."""
+        self.list_path = path
+        self.m.write(file or path, b"IIS_VER=3\r\n" + INSTALL_DIR.encode() + b"\r\n\"" + ISU_LOG.encode() + b"\"\r\n")
+        keys = "[HKEY_LOCAL_MACHINE\\Software\\Quorvan\\DocumentServer]\n\"InstallDir\"=\"C:\\\\Quorvan\\\\Server\"\n\n"
+        for product in products:
+            keys += "[HKEY_LOCAL_MACHINE\\Software\\Quorvan\\%s]\n\"Version\"=\"4.0\"\n\n" % product
+        self.m.reg_import(keys)
+
+    def uninstall(self, answers, silent=False, log_stays=False, **kw):
+        env = {} if log_stays else {"ISUNINST_DELETELOG": 1}
+        args = ("-a " if silent else "") + '-p "%s"' % self.list_path
+        run = self.m.run(args, answers=answers, standin_env=env, **kw)
+        self.assertOrdinaryEnd(run)
+        return run
+
+    def restart_cwd(self, run):
+        starts = [j for j in run.journal if j["cmdline"] == "net start w3svc"]
+        self.assertEqual(len(starts), 1, run.describe())
+        return starts[0]["cwd"]
+
+    def test_whole_interactive_run_removes_everything_and_the_list(self):
+        run = self.uninstall("YYY")
+        self.assertEqual([(b.title, b.text) for b in run.boxes], [
+            ("Confirm File Deletion", CONFIRM_TEXT),
+            (CLEANUP_TITLE, DIR_QUESTION),
+            (CLEANUP_TITLE, root_question(r"C:\Quorvan")),
+            ("Information", "You have completed uninstall."),
+        ], run.describe())
+        for box in run.boxes[1:3]:
+            self.assertBox(box, CLEANUP_TITLE, box.text, [IDYES, IDNO], icon="question")
+        self.assertBox(run.boxes[3], "Information", "You have completed uninstall.", [IDOK], icon="information")
+        self.assertEqual([c for _, c in run.commands],
+                         ["net stop w3svc", 'isuninst -mQuorvan -y -f"C:\\Quorvan\\Uninst.isu"\n',
+                          "net start w3svc"], run.describe())
+        self.assertEqual(run.captions[-1], "Restarting Microsoft Internet Information Server...")
+        # The install directory went before the restart, from c:\ as the current directory.
+        self.assertEqual(self.restart_cwd(run).lower(), "c:\\")
+        for gone in (r"C:\Quorvan", NT_MENU, NT_MENU + SUITE):
+            self.assertFalse(self.m.exists(gone), gone)
+        # The Windows-family menus are not this platform's and stay.
+        self.assertTrue(self.m.exists(W9X_MENU + r"\Console.lnk"))
+        self.assertEqual(self.m.keys_under(FAMILY_KEY), [])
+
+    def test_silent_run_asks_nothing_and_keeps_directory_and_root(self):
+        run = self.uninstall("", silent=True)
+        self.assertEqual(run.boxes, [], run.describe())
+        self.assertTrue(self.m.exists(INSTALL_DIR + r"\docstore\index.dat"))
+        self.assertFalse(self.m.exists(LIST))
+        self.assertFalse(self.m.exists(NT_MENU))
+        self.assertFalse(self.m.exists(NT_MENU + SUITE))
+        self.assertEqual(self.m.keys_under(FAMILY_KEY), [])
+        # A kept install directory stays the current directory.
+        self.assertEqual(self.restart_cwd(run).lower(), INSTALL_DIR.lower())
+
+    def test_a_product_left_keeps_the_family_but_the_list_goes(self):
+        self.lay_out_list(LIST, products=["Quorvan Web Gateway"])
+        run = self.uninstall("YN")
+        self.assertEqual([b.text for b in run.boxes],
+                         [CONFIRM_TEXT, DIR_QUESTION, "You have completed uninstall."], run.describe())
+        self.assertTrue(self.m.exists(NT_MENU + r"\Console.lnk"))
+        self.assertTrue(self.m.key_exists(FAMILY_KEY + r"\DocumentServer"))
+        self.assertTrue(self.m.exists(INSTALL_DIR))
+        self.assertFalse(self.m.exists(LIST))
+
+    def test_log_still_there_means_aborted_and_the_list_stays(self):
+        run = self.uninstall("YNN", log_stays=True)
+        self.assertBox(run.boxes[-1], "Information", "Uninstall aborted.", [IDOK], icon="information")
+        self.assertTrue(self.m.exists(LIST))
+        self.assertTrue(self.m.exists(ISU_LOG))
+
+    def test_directory_in_use_gives_its_box_and_the_run_goes_on(self):
+        held = INSTALL_DIR + r"\docstore\index.dat"
+        self.m.hold(held)
+        run = self.uninstall("YYY")
+        # The shell shows none of its own windows under Wine: the boxes are all ours.
+        ours = run.boxes[1:]
+        self.assertEqual([b.text for b in ours], [
+            DIR_QUESTION, cannot_remove(INSTALL_DIR), root_question(r"C:\Quorvan"), cannot_remove(r"C:\Quorvan"),
+            "You have completed uninstall."], run.describe())
+        self.assertBox(ours[1], CLEANUP_TITLE, cannot_remove(INSTALL_DIR), [IDOK], icon="none")
+        self.assertTrue(self.m.exists(held))
+        self.assertFalse(self.m.exists(NT_MENU))
+
+    def test_windows_98_removes_its_own_start_menu_folders(self):
+        self.m.windows_version("win98")
+        self.uninstall("", silent=True)
+        self.assertFalse(self.m.exists(W9X_MENU))
+        self.assertFalse(self.m.exists(W9X_MENU + SUITE))
+        self.assertTrue(self.m.exists(NT_MENU + r"\Console.lnk"))
+
+    def test_unknown_platform_stops_after_the_family_keys(self):
+        self.m.windows_version("win31")
+        run = self.uninstall("YN")
+        self.assertEqual([b.text for b in run.boxes], [CONFIRM_TEXT, DIR_QUESTION], run.describe())
+        self.assertEqual(self.m.keys_under(FAMILY_KEY), [])
+        for kept in (NT_MENU, W9X_MENU, LIST):
+            self.assertTrue(self.m.exists(kept), kept)
+
+    def test_root_shared_by_all_software_is_never_offered(self):
+        # C:\Program Files\Quorvan\QvUninst.txt gives the root C:\Program Files,
+        # also when the list is named by its 8.3 path.
+        self.lay_out_list(r"C:\Program Files\Quorvan\QvUninst.txt")
+        short = self.m.short_name(r"C:\Program Files")
+        self.assertNotEqual(short.lower(), r"c:\program files")
+        for path in (r"C:\Program Files\Quorvan\QvUninst.txt", short + r"\Quorvan\QvUninst.txt"):
+            self.lay_out_list(path, file=r"C:\Program Files\Quorvan\QvUninst.txt")
+            run = self.uninstall("YN")
+            self.assertEqual([b.text for b in run.boxes],
+                             [CONFIRM_TEXT, DIR_QUESTION, "You have completed uninstall."], run.describe())
+            self.assertTrue(self.m.exists(r"C:\Program Files\Common Files"))
+            self.m.write(ISU_LOG, b"log\r\n")
+
+
+GROUPS = [CommandLine, Confirmation, MissingList, ListCommands, Runner, Cleanup]
 
 
 def main():

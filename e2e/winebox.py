@@ -234,6 +234,8 @@ class Machine:
         self.keep = keep
         self.env = base_env(self.prefix, display)
         self.runs = 0
+        self.holds = 0
+        self.holders = []
         self.install(exe, EXE_PATH)
         self.install(robot, HARNESS_DIR + r"\robot.exe")
         self.mkdir(WORK_DIR)
@@ -280,6 +282,45 @@ class Machine:
             raise RuntimeError("reg %s failed: %s" % (args, r.stdout))
         return r.stdout.decode(errors="replace")
 
+    def reg_import(self, text):
+        """Load REGEDIT4 text in one go: one Wine start for any number of keys."""
+        path = HARNESS_DIR + r"\import%d.reg" % self.runs
+        self.write(path, ("REGEDIT4\r\n\r\n" + text.replace("\n", "\r\n")).encode("latin-1"))
+        self.reg("import", path)
+
+    def key_exists(self, key):
+        return self.wine(["reg", "query", key]).returncode == 0
+
+    def keys_under(self, key):
+        """Every key at or below `key`, as `reg query /s` lists them."""
+        r = self.wine(["reg", "query", key, "/s"])
+        if r.returncode:
+            return []
+        return [line.strip() for line in r.stdout.decode(errors="replace").splitlines()
+                if line.upper().startswith("HKEY_")]
+
+    def windows_version(self, version):
+        """What GetVersionExA reports to the exe (win98, win31, win10, ...)."""
+        self.reg("add", r"HKCU\Software\Wine\AppDefaults\QvUnInstall.exe", "/v", "Version", "/d", version, "/f")
+
+    def hold(self, winpath, share="none", ms=60000):
+        """Another program keeping a file open, until the case ends."""
+        self.holds += 1
+        out = HARNESS_DIR + r"\hold%d.jsonl" % self.holds
+        proc = subprocess.Popen(["wine", HARNESS_DIR + r"\robot.exe", "--hold", winpath, "--share", share,
+                                 "--out", out, "--timeout", str(ms)],
+                                env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.holders.append(proc)
+        held = wait_for_event(self.unix(out), lambda e: e["ev"] == "held")
+        if not held or not held["ok"]:
+            raise RuntimeError("could not hold %s: %s" % (winpath, held))
+        return proc
+
+    def short_name(self, winpath):
+        out = HARNESS_DIR + r"\shortname.jsonl"
+        self.wine([HARNESS_DIR + r"\robot.exe", "--shortname", winpath, "--out", out])
+        return read_jsonl(self.unix(out))[0]["short"]
+
     def error_text(self, code):
         out = HARNESS_DIR + r"\errtext.jsonl"
         self.wine([HARNESS_DIR + r"\robot.exe", "--errtext", str(code), "--out", out])
@@ -308,7 +349,10 @@ class Machine:
                  "--answers", answers or "-", "--answer-delay", str(answer_delay), "--timeout", str(timeout_ms)]
         if escape_after is not None:
             robot += ["--escape-after", str(escape_after)]
-        proc = subprocess.Popen(["wine"] + robot, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        # Into a file, not a pipe: Wine's desktop process inherits the robot's
+        # output and can outlive it by as long as any other process of the prefix.
+        with open(os.path.join(self.root, "robot%d.log" % n), "wb") as output:
+            proc = subprocess.Popen(["wine"] + robot, env=env, stdout=output, stderr=subprocess.STDOUT)
         return proc, self.unix(out), self.unix(journal)
 
     def run(self, args, timeout_ms=45000, **kw):
@@ -316,6 +360,10 @@ class Machine:
 
     def close(self):
         LIVE.discard(self)
+        for proc in self.holders:
+            if proc.poll() is None:
+                proc.kill()
+            proc.wait()
         subprocess.run(["wineserver", "-k"], env=self.env, timeout=60,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
@@ -326,10 +374,10 @@ class Machine:
 def finish(proc, transcript, journal, timeout):
     """Wait for a run that start() began and read what it showed and started."""
     try:
-        proc.communicate(timeout=timeout)
+        proc.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
         proc.kill()
-        proc.communicate()
+        proc.wait()
     return Run(read_jsonl(transcript), read_jsonl(journal))
 
 

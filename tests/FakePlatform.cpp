@@ -171,7 +171,8 @@ bool FakePlatform::Exists(const std::string& path) const {
 
 int FakePlatform::Show(const std::string& text, const std::string& title, unsigned style) {
     Log("box " + title + "|" + text + "|" + Hex(style));
-    if (boxAnswers.empty()) return (style & qv::kMbTypeMask) == qv::kMbYesNo ? qv::kIdNo : qv::kIdOk;
+    if ((style & qv::kMbTypeMask) != qv::kMbYesNo) return qv::kIdOk;  // only questions take a scripted answer
+    if (boxAnswers.empty()) return qv::kIdNo;
     const int answer = boxAnswers.front();
     boxAnswers.pop_front();
     return answer;

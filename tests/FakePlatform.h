@@ -104,7 +104,7 @@ public:
     std::set<unsigned long> codesWithoutText;  // FormatMessage gives nothing for these
 
     // --- Script ---
-    std::deque<int> boxAnswers;                        // then IDNO for Yes/No boxes, IDOK for others
+    std::deque<int> boxAnswers;                        // for Yes/No boxes, then IDNO; other boxes get IDOK
     std::map<std::string, unsigned long> startErrors;  // command-line prefix -> error of the failed start
     std::map<std::string, int> runningWaits;           // command-line prefix -> waits the child outlives
     std::set<int> failingExitReads;                    // 1-based numbers of GetExitCodeProcess calls that fail

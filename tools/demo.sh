@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The main job: build the real QvUnInstall.exe and run a demonstration
 # uninstall of a small Quorvan installation under Wine, printing what it did.
-# Screenshots of the confirmation box and the progress dialog go to docs/.
+# Screenshots go to build/demo/; with --refresh-docs they replace the
+# pictures in docs/ that the README shows.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build/windows"
+shots="$top/build/demo"
+if [ "${1:-}" = "--refresh-docs" ]; then shots="$top/docs"; fi
 cmake --preset windows -S "$top" >/dev/null
 cmake --build "$build" -j2 --target QvUnInstall robot standin
 exec python3 "$top/e2e/demo.py" --exe "$build/QvUnInstall.exe" \
-  --robot "$build/e2e/robot.exe" --standin "$build/e2e/standin.exe" --docs "$top/docs" "$@"
+  --robot "$build/e2e/robot.exe" --standin "$build/e2e/standin.exe" --shots "$shots"

@@ -29,10 +29,11 @@ bool Holds(const std::string& root, const std::string& folder) {
 }
 
 // The path as given and, where the system has one, its 8.3 form.
-std::vector<std::string> Forms(const std::string& path, SystemInfo& system) {
+std::vector<std::string> Forms(std::string path, SystemInfo& system) {
+    while (!path.empty() && path.back() == '\\') path.pop_back();
     std::vector<std::string> forms{Comparable(path)};
     std::string shortPath;
-    if (system.GetShortPathNameA(path, shortPath) && Comparable(shortPath) != forms[0])
+    if (!path.empty() && system.GetShortPathNameA(path, shortPath) && Comparable(shortPath) != forms[0])
         forms.push_back(Comparable(shortPath));
     return forms;
 }

@@ -1,0 +1,264 @@
+#include <gmock/gmock.h>
+
+#include <cstdio>
+#include <functional>
+
+#include "tests/FakePlatform.h"
+#include "uninstall/ClosingCleanup.h"
+#include "uninstall/InstallRoot.h"
+
+namespace qvtest {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using Log = std::vector<std::string>;
+
+const char kList[] = "C:\\Quorvan\\QvUninst.txt";
+const char kTitle[] = "Quorvan Uninstall Program";
+const std::string kDirQuestion =
+    std::string("box ") + kTitle + "|Setup has detected that the directory of C:\\Quorvan\\Server has not been "
+    "removed . \nDo you want to remove this entire directory?\n\nWarning: your files under this directory will be "
+    "removed if you choose YES.|0x2024";
+const std::string kRootQuestion = std::string("box ") + kTitle +
+                                  "|Setup has detected that you have uninstalled all Quorvan products. \n"
+                                  "Do you want to remove C:\\Quorvan completely?|0x2024";
+const std::string kCompleted = "box Information|You have completed uninstall.|0x2040";
+const std::string kAborted = "box Information|Uninstall aborted.|0x2040";
+const std::string kStartMenu = "C:\\WINDOWS\\Profiles\\All Users\\Start Menu\\Programs\\Quorvan";
+
+std::string CannotRemove(const std::string& path) {
+    return std::string("box ") + kTitle + "|Cannot remove the directory of " + path +
+           ".\nThe directory may be in use.\n|0x0";
+}
+
+// A machine after the list's lines ran: the install directory, the family's
+// start-menu folders and the list are still there; no product key is left.
+struct Cleanup {
+    FakePlatform fake;
+    qv::CleanupState state;
+    std::string listPath = kList;
+    int result = -1;
+
+    Cleanup() {
+        fake.AddFile("C:\\Quorvan\\Server\\bin\\srv.exe", "MZ");
+        fake.AddFile(kList, "list");
+        fake.AddFile(kStartMenu + "\\Console.lnk", "L");
+        fake.AddFile(kStartMenu + " Delvora Suite 4\\Viewer.lnk", "L");
+        fake.AddKey("Software\\Quorvan\\DocumentServer");
+        state.installDir = "C:\\Quorvan\\Server";
+    }
+    Cleanup& Answer(std::deque<int> answers) {
+        fake.boxAnswers = std::move(answers);
+        return *this;
+    }
+    Cleanup& Run(bool silent = false) {
+        result = qv::RunClosingCleanup(fake.platform, state, listPath, silent);
+        return *this;
+    }
+    Log Seen(const std::vector<std::string>& kinds = {"box", "shell", "create", "regdelete", "delete"}) const {
+        return fake.Only(kinds);
+    }
+};
+
+TEST(ClosingCleanup, WholeRunRemovesDirectoryKeysMenusAndRootAndDeletesTheList) {
+    Cleanup run;
+    run.state.netscapeService = "\"Netscape Enterprise Server\"";
+    run.state.iisVersion = 4;
+    run.Answer({qv::kIdYes, qv::kIdYes}).Run();
+    EXPECT_EQ(run.result, 1);
+    EXPECT_THAT(run.Seen(),
+                ElementsAre(kDirQuestion, "shell C:\\Quorvan\\Server|0x50|Deleting folders",
+                            "create net start \"Netscape Enterprise Server\"|show=7", "create net start w3svc|show=7",
+                            "regdelete Software\\Quorvan\\DocumentServer -> 0", "regdelete Software\\Quorvan -> 0",
+                            "shell " + kStartMenu + "|0x50|Deleting folders",
+                            "shell " + kStartMenu + " Delvora Suite 4|0x50|Deleting folders", kRootQuestion,
+                            "shell C:\\Quorvan|0x450|Deleting folders", kCompleted, "delete C:\\Quorvan\\QvUninst.txt"));
+    EXPECT_THAT(run.fake.files, IsEmpty());
+    EXPECT_FALSE(run.fake.keys.count("Software\\Quorvan"));
+    EXPECT_EQ(run.fake.currentDirectory, "c:\\");
+    EXPECT_EQ(run.fake.OpenKeys(), 0);
+    // Every product key was asked for with full access and nothing more was opened.
+    const Log opens = run.fake.Only({"regopen"});
+    ASSERT_EQ(opens.size(), 9u);
+    EXPECT_EQ(opens.front(), "regopen Software\\Quorvan\\Quorvan Admin Station|0xF003F -> 2");
+    EXPECT_EQ(opens.back(), "regopen Software\\Quorvan\\Quorvan Web Gateway|0xF003F -> 2");
+    // The Windows directory is read by its length first, then into a buffer one longer.
+    EXPECT_THAT(run.fake.Only({"windir", "version"}), ElementsAre("windir 0", "windir 12", "version 148"));
+}
+
+TEST(ClosingCleanup, InstallDirectoryIsOfferedOnlyWhenNamedEnterableAndInteractive) {
+    Cleanup none;  // no directory line: no question, nothing entered
+    none.state.installDir.clear();
+    EXPECT_THAT(none.Run().fake.Only({"chdir"}), IsEmpty());
+    EXPECT_EQ(none.Seen({"box"}), (Log{kRootQuestion, kCompleted}));
+
+    Cleanup vanished;  // taken as removed already
+    vanished.state.installDir = "C:\\Quorvan\\Gone";
+    EXPECT_THAT(vanished.Run().fake.Only({"chdir"}), ElementsAre("chdir C:\\Quorvan\\Gone"));
+    EXPECT_EQ(vanished.Seen({"box"}), (Log{kRootQuestion, kCompleted}));
+    EXPECT_EQ(vanished.fake.currentDirectory, "C:\\work");
+
+    Cleanup kept;  // declined: the directory stays, and stays the current directory
+    kept.Answer({qv::kIdNo}).Run();
+    EXPECT_EQ(kept.Seen({"box"}), (Log{kDirQuestion, kRootQuestion, kCompleted}));
+    EXPECT_TRUE(kept.fake.files.count("C:\\Quorvan\\Server\\bin\\srv.exe"));
+    EXPECT_EQ(kept.fake.currentDirectory, "C:\\Quorvan\\Server");
+}
+
+TEST(ClosingCleanup, FailedDeletionsNameTheirPathAndTheRunGoesOn) {
+    Cleanup run;
+    run.fake.shellFailures["C:\\Quorvan\\Server"] = 32;
+    run.fake.shellFailures["C:\\Quorvan"] = 5;
+    run.fake.shellFailures[kStartMenu] = 5;  // silent: the start menu reports nothing
+    run.Answer({qv::kIdYes, qv::kIdYes}).Run();
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(run.Seen({"box"}), (Log{kDirQuestion, CannotRemove("C:\\Quorvan\\Server"), kRootQuestion,
+                                      CannotRemove("C:\\Quorvan"), kCompleted}));
+    // A failed stage-1 deletion still leaves the shell's own windows allowed for the menus.
+    EXPECT_THAT(run.fake.Only({"shell"}), ::testing::Contains("shell " + kStartMenu + "|0x50|Deleting folders"));
+    EXPECT_FALSE(run.fake.files.count(kList));
+}
+
+TEST(ClosingCleanup, StartMenuDeletionsRunWithTheFlagsStageOneLeft) {
+    const std::pair<std::deque<int>, unsigned> cases[] = {
+        {{qv::kIdYes}, 0x50},  // stage 1 tried its deletion
+        {{qv::kIdNo}, 0x454},  // declined
+    };
+    for (const auto& [answers, flags] : cases) {
+        Cleanup run;
+        run.Answer(answers).Run();
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "0x%X", flags);
+        EXPECT_THAT(run.fake.Only({"shell", "rmdir"}),
+                    ::testing::IsSupersetOf({"shell " + kStartMenu + "|" + hex + "|Deleting folders",
+                                             "rmdir " + kStartMenu,
+                                             "shell " + kStartMenu + " Delvora Suite 4|" + hex + "|Deleting folders",
+                                             "rmdir " + kStartMenu + " Delvora Suite 4"}));
+    }
+    Cleanup silent;  // also when no question could be asked
+    silent.Run(true);
+    EXPECT_THAT(silent.fake.Only({"shell"}),
+                ElementsAre("shell " + kStartMenu + "|0x454|Deleting folders",
+                            "shell " + kStartMenu + " Delvora Suite 4|0x454|Deleting folders"));
+}
+
+TEST(ClosingCleanup, SilentRunAsksNothingKeepsDirectoryAndRootButRemovesMenusKeysAndList) {
+    Cleanup run;
+    run.state.iisVersion = 5;
+    run.Run(true);
+    EXPECT_EQ(run.result, 1);
+    EXPECT_THAT(run.Seen(),
+                ElementsAre("create net start w3svc|show=7", "regdelete Software\\Quorvan\\DocumentServer -> 0",
+                            "regdelete Software\\Quorvan -> 0", "shell " + kStartMenu + "|0x454|Deleting folders",
+                            "shell " + kStartMenu + " Delvora Suite 4|0x454|Deleting folders",
+                            "delete C:\\Quorvan\\QvUninst.txt"));
+    EXPECT_TRUE(run.fake.files.count("C:\\Quorvan\\Server\\bin\\srv.exe"));
+    EXPECT_EQ(run.fake.currentDirectory, "C:\\Quorvan\\Server");
+
+    Cleanup aborted;  // the log outlived the uninstaller: nothing shown, the list stays
+    aborted.state.isuLogPath = "C:\\Quorvan\\Uninst.isu";
+    aborted.fake.AddFile("C:\\Quorvan\\Uninst.isu", "log");
+    aborted.Run(true);
+    EXPECT_THAT(aborted.Seen({"box", "delete"}), IsEmpty());
+    EXPECT_TRUE(aborted.fake.files.count(kList));
+}
+
+TEST(ClosingCleanup, WebServersRestartOnlyWhenTheListStoppedThem) {
+    const std::tuple<std::string, int, Log> cases[] = {
+        {"\"\"", 0, {}},  // the quotes of an empty name; IIS stopped at a version read as 0
+        {"\"N\"", -1, {"create net start \"N\"|show=7"}},
+        {"", 3, {"create net start w3svc|show=7"}},
+        {"\"N\"", 1, {"create net start \"N\"|show=7", "create net start w3svc|show=7"}},
+    };
+    for (const auto& [netscape, version, restarts] : cases) {
+        Cleanup run;
+        run.state.netscapeService = netscape;
+        run.state.iisVersion = version;
+        run.state.iisService = "changed";
+        EXPECT_EQ(run.Run(true).Seen({"create"}), restarts) << netscape << version;
+    }
+}
+
+TEST(ClosingCleanup, AnyProductLeftKeepsTheFamilyButStillReportsAndDeletesTheList) {
+    for (const std::string product : {"Quorvan Admin Station", "Quorvan Kit", "Quorvan Web Gateway"}) {
+        Cleanup run;
+        run.fake.AddKey("Software\\Quorvan\\" + product);
+        run.Answer({qv::kIdNo}).Run();
+        EXPECT_EQ(run.result, 1);
+        EXPECT_EQ(run.Seen(), (Log{kDirQuestion, kCompleted, "delete C:\\Quorvan\\QvUninst.txt"})) << product;
+        EXPECT_EQ(run.fake.Only({"regopen"}).back(), "regopen Software\\Quorvan\\" + product + "|0xF003F -> 0");
+        EXPECT_EQ(run.fake.OpenKeys(), 0);
+        EXPECT_THAT(run.fake.Only({"windir"}), IsEmpty());
+    }
+}
+
+TEST(ClosingCleanup, FamilyKeysGoEvenWhenTheCleanupThenStopsWithoutAnOutcome) {
+    const std::function<void(FakePlatform&)> stops[] = {
+        [](FakePlatform& f) { f.windowsDirectoryReadFails = true; },
+        [](FakePlatform& f) { f.windowsDirectoryLengthFails = true; },  // not taken as an empty folder
+        [](FakePlatform& f) { f.platformId = 0; },
+    };
+    for (std::size_t i = 0; i < 3; ++i) {
+        Cleanup run;
+        run.state.installDir.clear();
+        stops[i](run.fake);
+        run.Run();
+        EXPECT_EQ(run.result, 0) << i;
+        EXPECT_FALSE(run.fake.keys.count("Software\\Quorvan")) << i;
+        EXPECT_TRUE(run.fake.files.count(kList)) << i;
+        EXPECT_THAT(run.fake.Only({"shell"}), IsEmpty()) << i;
+        const Log boxes = run.Seen({"box"});
+        EXPECT_EQ(boxes, i < 2 ? Log{"box Error|system text for 5|0x40"} : Log{}) << i;
+    }
+}
+
+TEST(ClosingCleanup, WindowsFamilyStartMenuLiesUnderTheWindowsFolder) {
+    Cleanup run;
+    run.fake.platformId = qv::kPlatformWin32Windows;
+    run.fake.windowsDirectory = "C:\\WIN98";
+    run.Run(true);
+    EXPECT_THAT(run.fake.Only({"shell"}),
+                ElementsAre("shell C:\\WIN98\\start menu\\programs\\Quorvan|0x454|Deleting folders",
+                            "shell C:\\WIN98\\start menu\\programs\\Quorvan Delvora Suite 4|0x454|Deleting folders"));
+}
+
+TEST(ClosingCleanup, RootIsNeverOfferedWhenItHoldsOtherSoftwareOrTheSystem) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"C:\\Netscape\\Quorvan\\QvUninst.txt", "C:\\Netscape"},
+        {"D:\\Microsoft Shared\\Quorvan\\QvUninst.txt", "D:\\Microsoft Shared"},
+        {"C:\\Program Files\\Quorvan\\QvUninst.txt", "program files"},
+        {"C:\\PROGRA~1\\Quorvan\\QvUninst.txt", "8.3 name"},
+        {"C:\\WINDOWS\\Quorvan\\QvUninst.txt", "the Windows folder"},
+        {"C:\\Documents and Settings\\QvUninst.txt", "holds the profiles"},
+        {"E:\\Apps\\Quorvan\\QvUninst.txt", "64-bit program files"},
+        {"C:\\QvUninst.txt", "empty root"},
+        {"QvUninst.txt", "empty root"},
+    };
+    for (const auto& [listPath, why] : cases) {
+        Cleanup run;
+        run.fake.shellFolders = {{0x26, "c:\\program files\\"}, {0x23, "C:\\Documents and Settings\\All Users\\Data"}};
+        run.fake.AddFile("C:\\Program Files\\Common\\x.dll", "MZ");
+        run.fake.shortNames["C:\\Program Files"] = "C:\\PROGRA~1";
+        run.fake.environment["ProgramW6432"] = "E:\\Apps";
+        run.listPath = listPath;
+        run.Answer({qv::kIdNo, qv::kIdYes}).Run();
+        EXPECT_EQ(run.result, 1) << why;
+        EXPECT_THAT(run.Seen({"box"}), ElementsAre(kDirQuestion, kCompleted)) << why;
+        EXPECT_EQ(run.fake.Only({"shell"}).size(), 2u) << why;  // the two start-menu folders only
+    }
+    FakePlatform plain;
+    EXPECT_EQ(qv::InstallRoot("D:\\Apps\\Quorvan\\QvUninst.txt", plain), "D:\\Apps");
+}
+
+TEST(ClosingCleanup, RootSearchSkipsTrailBytesOfDoubleByteCharacters) {
+    FakePlatform dbcs;
+    dbcs.leadByte = [](unsigned char b) { return b >= 0x81 && b <= 0x9F; };
+    // 0x95 0x5C is one character whose trail byte looks like a backslash.
+    EXPECT_EQ(qv::InstallRoot("C:\\Ab\x95\\cd\\list.txt", dbcs), "C:\\Ab\x95\\cd");
+    FakePlatform sbcs;
+    EXPECT_EQ(qv::InstallRoot("C:\\Ab\x95\\cd\\list.txt", sbcs), "C:\\Ab\x95");
+}
+
+}  // namespace
+}  // namespace qvtest
