@@ -222,19 +222,22 @@ struct MetadataRecord {
 };
 using MetadataHandle = unsigned long;
 
+// A COM result: negative is a failure. 32 bits on every host.
+using HResult = std::int32_t;
+
 // The IIS Admin Base Object (IMSAdminBaseW), the calls the uninstaller
 // makes of it; each returns its HRESULT.
 class Metabase {
 public:
     // Release, as COM does it: the object goes with its last reference.
     virtual unsigned long Release() = 0;
-    virtual long DeleteKey(MetadataHandle handle, const std::u16string& path) = 0;
-    virtual long SetData(MetadataHandle handle, const std::u16string& path, MetadataRecord& record) = 0;
-    virtual long GetData(MetadataHandle handle, const std::u16string& path, MetadataRecord& record,
+    virtual HResult DeleteKey(MetadataHandle handle, const std::u16string& path) = 0;
+    virtual HResult SetData(MetadataHandle handle, const std::u16string& path, MetadataRecord& record) = 0;
+    virtual HResult GetData(MetadataHandle handle, const std::u16string& path, MetadataRecord& record,
                          unsigned long& requiredLength) = 0;
-    virtual long OpenKey(MetadataHandle handle, const std::u16string& path, unsigned long access,
+    virtual HResult OpenKey(MetadataHandle handle, const std::u16string& path, unsigned long access,
                          unsigned long timeout, MetadataHandle& opened) = 0;
-    virtual long CloseKey(MetadataHandle handle) = 0;
+    virtual HResult CloseKey(MetadataHandle handle) = 0;
 
 protected:
     ~Metabase() = default;  // only Release ends it
@@ -243,11 +246,11 @@ protected:
 class Com {
 public:
     virtual ~Com() = default;
-    virtual long CoInitialize() = 0;  // its reserved argument null
+    virtual HResult CoInitialize() = 0;  // its reserved argument null
     virtual void CoUninitialize() = 0;
     // CoCreateInstance(clsid, no outer object, context, iid) of the Admin
     // Base Object; `object` is null unless the result is a success.
-    virtual long CoCreateInstance(const Guid& clsid, unsigned long context, const Guid& iid, Metabase*& object) = 0;
+    virtual HResult CoCreateInstance(const Guid& clsid, unsigned long context, const Guid& iid, Metabase*& object) = 0;
 };
 
 class Runtime {

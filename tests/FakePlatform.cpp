@@ -372,6 +372,7 @@ bool FakePlatform::FormatMessageW(unsigned long flags, unsigned long messageId, 
     EXPECT_TRUE(flags & qv::kFormatMessageAllocateBuffer);
     EXPECT_EQ(languageId, qv::kLangUserDefault);
     if (codesWithoutText.count(messageId)) return false;
+    if (codesWithInserts.count(messageId) && !(flags & qv::kFormatMessageIgnoreInserts)) return false;
     text = Utf16("system text for " + Hex(messageId, 8) +
                  ((flags & qv::kFormatMessageIgnoreInserts) ? " (inserts left)" : ""));
     return true;
@@ -427,7 +428,7 @@ bool FakePlatform::GetShortPathNameA(const std::string& path, std::string& short
     return true;
 }
 
-long FakePlatform::CoInitialize() {
+qv::HResult FakePlatform::CoInitialize() {
     Log("coinit");
     return 0;
 }
@@ -443,13 +444,13 @@ std::string GuidText(const qv::Guid& g) {
 }
 }  // namespace
 
-long FakePlatform::CoCreateInstance(const qv::Guid& clsid, unsigned long context, const qv::Guid& iid,
+qv::HResult FakePlatform::CoCreateInstance(const qv::Guid& clsid, unsigned long context, const qv::Guid& iid,
                                     qv::Metabase*& object) {
     object = nullptr;
-    long result = static_cast<long>(0x80040154);  // REGDB_E_CLASSNOTREG
+    qv::HResult result = static_cast<qv::HResult>(0x80040154);  // REGDB_E_CLASSNOTREG
     if (metabase) result = metabase->createResult;
     Log("cocreate " + GuidText(clsid) + " " + std::to_string(context) + " " + GuidText(iid) + " -> " +
-        Hex(static_cast<unsigned long>(result)));
+        Hex(static_cast<std::uint32_t>(result), 8));
     if (result >= 0) {
         ++metabase->references;
         object = metabase.get();
@@ -487,17 +488,17 @@ int FakePlatform::RunModal(int templateId, qv::DialogHandler& handler) {
 // --- The metabase ---
 
 namespace {
-constexpr long kPathNotFound = static_cast<long>(0x80070003);
-constexpr long kInvalidHandle = static_cast<long>(0x80070006);
-constexpr long kInsufficientBuffer = static_cast<long>(0x8007007A);
-constexpr long kDataNotFound = static_cast<long>(0x800CC801);
+constexpr qv::HResult kPathNotFound = static_cast<qv::HResult>(0x80070003);
+constexpr qv::HResult kInvalidHandle = static_cast<qv::HResult>(0x80070006);
+constexpr qv::HResult kInsufficientBuffer = static_cast<qv::HResult>(0x8007007A);
+constexpr qv::HResult kDataNotFound = static_cast<qv::HResult>(0x800CC801);
 }  // namespace
 
-long FakeMetabase::Result(const std::string& call, const std::string& arguments, long ok) {
+qv::HResult FakeMetabase::Result(const std::string& call, const std::string& arguments, qv::HResult ok) {
     const auto failure = failures.find(call);
-    const long result = failure == failures.end() ? ok : failure->second;
+    const qv::HResult result = failure == failures.end() ? ok : failure->second;
     fake_.Log("mb " + call + (arguments.empty() ? "" : " " + arguments) + " -> " +
-              Hex(static_cast<unsigned long>(result)));
+              Hex(static_cast<std::uint32_t>(result), 8));
     return result;
 }
 
@@ -516,10 +517,10 @@ unsigned long FakeMetabase::Release() {
     return static_cast<unsigned long>(references);
 }
 
-long FakeMetabase::OpenKey(qv::MetadataHandle handle, const std::u16string& path, unsigned long access,
+qv::HResult FakeMetabase::OpenKey(qv::MetadataHandle handle, const std::u16string& path, unsigned long access,
                            unsigned long timeout, qv::MetadataHandle& opened) {
     const std::string key = Join(handle, path);
-    const long result = Result("OpenKey", std::to_string(handle) + " " + Utf8(path) + " " + std::to_string(access) +
+    const qv::HResult result = Result("OpenKey", std::to_string(handle) + " " + Utf8(path) + " " + std::to_string(access) +
                                               " " + std::to_string(timeout),
                                keys.count(key) ? 0 : kPathNotFound);
     opened = 0;
@@ -530,10 +531,10 @@ long FakeMetabase::OpenKey(qv::MetadataHandle handle, const std::u16string& path
     return result;
 }
 
-long FakeMetabase::DeleteKey(qv::MetadataHandle handle, const std::u16string& path) {
+qv::HResult FakeMetabase::DeleteKey(qv::MetadataHandle handle, const std::u16string& path) {
     const std::string key = Join(handle, path);
     const bool valid = handles_.count(handle) > 0;
-    const long result = Result("DeleteKey", std::to_string(handle) + " " + Utf8(path),
+    const qv::HResult result = Result("DeleteKey", std::to_string(handle) + " " + Utf8(path),
                                !valid ? kInvalidHandle : keys.count(key) ? 0 : kPathNotFound);
     if (result < 0) return result;
     const auto inside = [&](const std::string& k) {
@@ -547,16 +548,16 @@ long FakeMetabase::DeleteKey(qv::MetadataHandle handle, const std::u16string& pa
     return result;
 }
 
-long FakeMetabase::GetData(qv::MetadataHandle handle, const std::u16string& path, qv::MetadataRecord& record,
+qv::HResult FakeMetabase::GetData(qv::MetadataHandle handle, const std::u16string& path, qv::MetadataRecord& record,
                            unsigned long& requiredLength) {
     const std::string key = Join(handle, path);
     const auto found = data.find({key, record.identifier});
     const unsigned long needed = found == data.end() ? 0 : static_cast<unsigned long>((found->second.text.size() + 1) * 2);
-    long ok = !handles_.count(handle)           ? kInvalidHandle
+    qv::HResult ok = !handles_.count(handle)           ? kInvalidHandle
               : found == data.end()             ? kDataNotFound
               : record.dataLength < needed      ? kInsufficientBuffer
                                                 : 0;
-    const long result =
+    const qv::HResult result =
         Result("GetData", std::to_string(handle) + " '" + Utf8(path) + "' " + std::to_string(record.identifier) + " " +
                               std::to_string(record.attributes) + " " + std::to_string(record.userType) + " " +
                               std::to_string(record.dataType) + " " + std::to_string(record.dataLength),
@@ -572,7 +573,7 @@ long FakeMetabase::GetData(qv::MetadataHandle handle, const std::u16string& path
     return result;
 }
 
-long FakeMetabase::SetData(qv::MetadataHandle handle, const std::u16string& path, qv::MetadataRecord& record) {
+qv::HResult FakeMetabase::SetData(qv::MetadataHandle handle, const std::u16string& path, qv::MetadataRecord& record) {
     std::u16string text;
     for (unsigned long i = 0; i + 1 < record.dataLength; i += 2) {
         char16_t c;
@@ -581,7 +582,7 @@ long FakeMetabase::SetData(qv::MetadataHandle handle, const std::u16string& path
     }
     const bool terminated = !text.empty() && text.back() == u'\0';
     if (terminated) text.pop_back();
-    const long result =
+    const qv::HResult result =
         Result("SetData", std::to_string(handle) + " '" + Utf8(path) + "' " + std::to_string(record.identifier) + " " +
                               std::to_string(record.attributes) + " " + std::to_string(record.userType) + " " +
                               std::to_string(record.dataType) + " " + std::to_string(record.dataLength) + " '" +
@@ -593,8 +594,8 @@ long FakeMetabase::SetData(qv::MetadataHandle handle, const std::u16string& path
     return result;
 }
 
-long FakeMetabase::CloseKey(qv::MetadataHandle handle) {
-    const long result = Result("CloseKey", std::to_string(handle), handles_.count(handle) ? 0 : kInvalidHandle);
+qv::HResult FakeMetabase::CloseKey(qv::MetadataHandle handle) {
+    const qv::HResult result = Result("CloseKey", std::to_string(handle), handles_.count(handle) ? 0 : kInvalidHandle);
     if (result >= 0) handles_.erase(handle);
     return result;
 }

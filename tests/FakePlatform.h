@@ -102,6 +102,7 @@ public:
     std::map<std::string, std::string> environment;
     PathMap<std::string> shortNames;          // long path -> 8.3 form
     std::set<unsigned long> codesWithoutText;  // FormatMessage gives nothing for these
+    std::set<unsigned long> codesWithInserts;  // their text can only be had with its inserts left
 
     // --- Script ---
     std::deque<int> boxAnswers;                        // for Yes/No boxes, then IDNO; other boxes get IDOK
@@ -163,9 +164,9 @@ public:
     bool GetShortPathNameA(const std::string& path, std::string& shortPath) override;
 
     // Com, Runtime
-    long CoInitialize() override;
+    qv::HResult CoInitialize() override;
     void CoUninitialize() override;
-    long CoCreateInstance(const qv::Guid& clsid, unsigned long context, const qv::Guid& iid,
+    qv::HResult CoCreateInstance(const qv::Guid& clsid, unsigned long context, const qv::Guid& iid,
                           qv::Metabase*& object) override;
     [[noreturn]] void Exit(int status) override;
 
@@ -199,22 +200,22 @@ public:
     };
     PathSet keys;                               // "/LM/W3SVC/Filters", ...
     std::map<std::pair<std::string, unsigned long>, Data> data;  // (key, identifier) -> value
-    std::map<std::string, long> failures;       // call name -> HRESULT it fails with
-    long createResult = 0;                      // CoCreateInstance's result
+    std::map<std::string, qv::HResult> failures;  // call name -> HRESULT it fails with
+    qv::HResult createResult = 0;               // CoCreateInstance's result
     int references = 0;                         // held by the program
     int openHandles() const { return static_cast<int>(handles_.size()); }
 
     unsigned long Release() override;
-    long DeleteKey(qv::MetadataHandle handle, const std::u16string& path) override;
-    long SetData(qv::MetadataHandle handle, const std::u16string& path, qv::MetadataRecord& record) override;
-    long GetData(qv::MetadataHandle handle, const std::u16string& path, qv::MetadataRecord& record,
+    qv::HResult DeleteKey(qv::MetadataHandle handle, const std::u16string& path) override;
+    qv::HResult SetData(qv::MetadataHandle handle, const std::u16string& path, qv::MetadataRecord& record) override;
+    qv::HResult GetData(qv::MetadataHandle handle, const std::u16string& path, qv::MetadataRecord& record,
                  unsigned long& requiredLength) override;
-    long OpenKey(qv::MetadataHandle handle, const std::u16string& path, unsigned long access, unsigned long timeout,
+    qv::HResult OpenKey(qv::MetadataHandle handle, const std::u16string& path, unsigned long access, unsigned long timeout,
                  qv::MetadataHandle& opened) override;
-    long CloseKey(qv::MetadataHandle handle) override;
+    qv::HResult CloseKey(qv::MetadataHandle handle) override;
 
 private:
-    long Result(const std::string& call, const std::string& arguments, long ok);
+    qv::HResult Result(const std::string& call, const std::string& arguments, qv::HResult ok);
     std::string Join(qv::MetadataHandle handle, const std::u16string& path) const;
 
     FakePlatform& fake_;

@@ -13,4 +13,12 @@ int RemoveIisFilter(Platform& platform);
 // Takes the filter's path out of the IIS 3 "Filter DLLs" registry value.
 void RemoveIisFilterFromRegistry(Platform& platform, const std::string& isapiFilterPath);
 
+// The filter load order without "isapi" (any letter case): the other names
+// in their order, joined by single commas. `found` tells whether it was there.
+std::u16string RebuildLoadOrder(const std::u16string& loadOrder, bool& found);
+
+// The Filter DLLs text without `path`: ",path" wherever it follows another
+// entry, else `path` itself; a path that stood first takes its comma along.
+std::string RemoveFilterPath(std::string text, const std::string& path);
+
 }  // namespace qv

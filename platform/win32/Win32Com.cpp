@@ -28,16 +28,16 @@ public:
         delete this;
         return left;
     }
-    long DeleteKey(MetadataHandle handle, const std::u16string& path) override {
+    HResult DeleteKey(MetadataHandle handle, const std::u16string& path) override {
         return object_->DeleteKey(handle, Wide(path));
     }
-    long SetData(MetadataHandle handle, const std::u16string& path, MetadataRecord& record) override {
+    HResult SetData(MetadataHandle handle, const std::u16string& path, MetadataRecord& record) override {
         METADATA_RECORD system = ToSystem(record);
         const HRESULT result = object_->SetData(handle, Wide(path), &system);
         FromSystem(system, record);
         return result;
     }
-    long GetData(MetadataHandle handle, const std::u16string& path, MetadataRecord& record,
+    HResult GetData(MetadataHandle handle, const std::u16string& path, MetadataRecord& record,
                  unsigned long& requiredLength) override {
         METADATA_RECORD system = ToSystem(record);
         DWORD required = 0;
@@ -46,14 +46,14 @@ public:
         requiredLength = required;
         return result;
     }
-    long OpenKey(MetadataHandle handle, const std::u16string& path, unsigned long access, unsigned long timeout,
+    HResult OpenKey(MetadataHandle handle, const std::u16string& path, unsigned long access, unsigned long timeout,
                  MetadataHandle& opened) override {
         METADATA_HANDLE key = 0;
         const HRESULT result = object_->OpenKey(handle, Wide(path), access, timeout, &key);
         opened = key;
         return result;
     }
-    long CloseKey(MetadataHandle handle) override { return object_->CloseKey(handle); }
+    HResult CloseKey(MetadataHandle handle) override { return object_->CloseKey(handle); }
 
 private:
     ~Win32Metabase() = default;
@@ -84,11 +84,11 @@ private:
 
 }  // namespace
 
-long Win32Com::CoInitialize() { return ::CoInitialize(nullptr); }
+HResult Win32Com::CoInitialize() { return ::CoInitialize(nullptr); }
 
 void Win32Com::CoUninitialize() { ::CoUninitialize(); }
 
-long Win32Com::CoCreateInstance(const Guid& clsid, unsigned long context, const Guid& iid, Metabase*& object) {
+HResult Win32Com::CoCreateInstance(const Guid& clsid, unsigned long context, const Guid& iid, Metabase*& object) {
     object = nullptr;
     const GUID classId = ToGuid(clsid), interfaceId = ToGuid(iid);
     void* created = nullptr;

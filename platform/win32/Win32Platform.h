@@ -68,9 +68,9 @@ public:
 
 class Win32Com : public Com {
 public:
-    long CoInitialize() override;
+    HResult CoInitialize() override;
     void CoUninitialize() override;
-    long CoCreateInstance(const Guid& clsid, unsigned long context, const Guid& iid, Metabase*& object) override;
+    HResult CoCreateInstance(const Guid& clsid, unsigned long context, const Guid& iid, Metabase*& object) override;
 };
 
 class Win32Runtime : public Runtime {

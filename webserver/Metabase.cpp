@@ -1,0 +1,75 @@
+#include "webserver/Metabase.h"
+
+#include <cstdio>
+
+namespace qv {
+
+Metabase* MetabaseObject = nullptr;
+
+namespace {
+
+// {A9E69610-B80D-11D0-B9B9-00A0C922E750} and {70B51430-B6CA-11D0-B9B9-00A0C922E750}.
+const Guid kClsidMsAdminBase = {0xA9E69610, 0xB80D, 0x11D0, {0xB9, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0xE7, 0x50}};
+const Guid kIidMsAdminBase = {0x70B51430, 0xB6CA, 0x11D0, {0xB9, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0xE7, 0x50}};
+// CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER.
+constexpr unsigned long kClassContext = 7;
+constexpr unsigned long kFacilityWin32 = 7;
+
+// An interface still held when the program ends is let go with it.
+struct ReleaseAtExit {
+    ~ReleaseAtExit() { ReleaseAdminBase(); }
+} releaseAtExit;
+
+std::u16string Ascii(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+}  // namespace
+
+int CreateAdminBase(Platform& platform) {
+    const HResult hr = platform.com.CoCreateInstance(kClsidMsAdminBase, kClassContext, kIidMsAdminBase, MetabaseObject);
+    if (CheckHresult(platform, hr)) {
+        MetabaseObject = nullptr;
+        return 0;
+    }
+    return MetabaseObject != nullptr;
+}
+
+bool CheckHresult(Platform& platform, HResult hr) {
+    if (hr >= 0) return false;
+    ShowHresultError(platform, hr);
+    return true;
+}
+
+// A Win32 error wrapped in an HRESULT is shown by its own text; any other
+// HRESULT by the text of the whole code, since its low 16 bits would name an
+// unrelated Win32 error. Text whose inserts can't be filled is shown with
+// them left in; a code without text is named in hexadecimal.
+void ShowHresultError(Platform& platform, HResult hr) {
+    const unsigned long code = static_cast<std::uint32_t>(hr);
+    const unsigned long message = ((code >> 16) & 0x1FFF) == kFacilityWin32 ? (code & 0xFFFF) : code;
+    const unsigned long flags = kFormatMessageFromSystem | kFormatMessageAllocateBuffer;
+    std::u16string text;
+    if (!platform.errors.FormatMessageW(flags, message, kLangUserDefault, text) &&
+        !platform.errors.FormatMessageW(flags | kFormatMessageIgnoreInserts, message, kLangUserDefault, text)) {
+        char hex[32];
+        std::snprintf(hex, sizeof hex, "Error 0x%08lX.", code);
+        text = Ascii(hex);
+    }
+    platform.boxes.ShowWide(text, u"ERROR", kMbOk | kMbIconHand);
+}
+
+int ReleaseAdminBase() {
+    if (Metabase* held = MetabaseObject) {
+        MetabaseObject = nullptr;
+        held->Release();
+    }
+    return 1;
+}
+
+int SetDataOrClose(Platform& platform, MetadataHandle handle, const std::u16string& path, MetadataRecord& record) {
+    if (!CheckHresult(platform, MetabaseObject->SetData(handle, path, record))) return 1;
+    MetabaseObject->CloseKey(handle);
+    ReleaseAdminBase();
+    return 0;
+}
+
+}  // namespace qv
