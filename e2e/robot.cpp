@@ -3,7 +3,7 @@
 //
 //   robot.exe --cmdfile F --out F [--cwd D] [--answers YNY] [--answer-delay MS]
 //             [--escape-after MS] [--timeout MS]
-//   robot.exe --errtext CODE --out F
+//   robot.exe --errtext CODE [--wide 1] --out F
 //   robot.exe --shortname PATH --out F
 //   robot.exe --hold FILE [--share r|rw|none] --out F [--timeout MS]
 //
@@ -408,6 +408,7 @@ int main(int argc, char** argv)
     const char* cwd = NULL;
     DWORD timeout = 60000;
     long errtext = -1;
+    bool wantErrtext = false, wide = false;
     const char* hold = NULL;
     const char* shortName = NULL;
     std::string share = "none";
@@ -421,7 +422,8 @@ int main(int argc, char** argv)
         else if (opt == "--answer-delay") answerDelay = strtoul(val, NULL, 10);
         else if (opt == "--escape-after") { escapeAfter = strtoul(val, NULL, 10); escapeWanted = true; }
         else if (opt == "--timeout") timeout = strtoul(val, NULL, 10);
-        else if (opt == "--errtext") errtext = strtol(val, NULL, 10);
+        else if (opt == "--errtext") { errtext = (long)strtoul(val, NULL, 0); wantErrtext = true; }
+        else if (opt == "--wide") wide = strcmp(val, "1") == 0;
         else if (opt == "--hold") hold = val;
         else if (opt == "--shortname") shortName = val;
         else if (opt == "--share") share = val;
@@ -430,14 +432,34 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    // The system's own text for an error code, as the exe's error box should show it.
-    if (errtext >= 0 && outFile) {
+    // The system's own text for an error code, as the exe's error box should
+    // show it: the ANSI text of the "Error" box, or with --wide the UTF-16
+    // text of the "ERROR" box (shown here in the ANSI code page, as the
+    // robot reads every box).
+    if (wantErrtext && outFile) {
         transcript = fopen(outFile, "wb");
-        char* text = NULL;
-        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       NULL, (DWORD)errtext, 0x400, (LPSTR)&text, 0, NULL);
+        std::string out;
+        if (wide) {
+            wchar_t* text = NULL;
+            FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, NULL, (DWORD)errtext, 0x400,
+                           (LPWSTR)&text, 0, NULL);
+            if (text) {
+                char buf[4096] = "";
+                WideCharToMultiByte(CP_ACP, 0, text, -1, buf, sizeof buf, NULL, NULL);
+                out = buf;
+                LocalFree(text);
+            }
+        } else {
+            char* text = NULL;
+            FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           NULL, (DWORD)errtext, 0x400, (LPSTR)&text, 0, NULL);
+            if (text) {
+                out = text;
+                LocalFree(text);
+            }
+        }
         if (transcript)
-            Event("errtext").Num("code", errtext).Str("text", text ? text : "").Write();
+            Event("errtext").Num("code", (DWORD)errtext).Str("text", out).Write();
         return 0;
     }
     // The 8.3 name the system gives an existing path.

@@ -17,6 +17,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import metabase  # noqa: E402
 import winebox  # noqa: E402
 
 CONFIG = {}
@@ -537,7 +538,242 @@ class Cleanup(Case):
             self.m.write(ISU_LOG, b"log\r\n")
 
 
-GROUPS = [CommandLine, Confirmation, MissingList, ListCommands, Runner, Cleanup]
+W3SVC_PARAMETERS = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\W3SVC\Parameters"
+FILTER_DLL = r"C:\Quorvan\web\isapi.dll"
+
+
+class Iis(Case):
+    """The product's filter taken out of IIS: the registry for IIS 3, the metabase for IIS 4."""
+
+    def setUp(self):
+        super().setUp()
+        self.m.standins_beside_exe()
+        # A product key left keeps the clean-up short.
+        self.m.reg_import("[HKEY_LOCAL_MACHINE\\Software\\Quorvan\\Quorvan Kit]\n\n")
+
+    def filter_dlls(self):
+        r = self.m.wine(["reg", "query", W3SVC_PARAMETERS, "/v", "Filter DLLs"])
+        if r.returncode:
+            return None
+        for line in r.stdout.decode(errors="replace").splitlines():
+            if "Filter DLLs" in line and "REG_SZ" in line:
+                return line.split("REG_SZ", 1)[1].strip()
+        return None
+
+    def set_filter_dlls(self, value):
+        self.m.reg("add", W3SVC_PARAMETERS, "/v", "Filter DLLs", "/d", value, "/f")
+
+    def test_iis_3_stops_the_service_then_edits_the_filter_list(self):
+        self.set_filter_dlls(r"C:\w3\sspifilt.dll," + FILTER_DLL + r",C:\w3\compress.dll")
+        self.m.write(LIST, FILTER_DLL.encode() + b"\r\nIIS_VER=3\r\n")
+        run = self.m.run("-a -p " + LIST)
+        self.assertOrdinaryEnd(run)
+        self.assertEqual(run.boxes, [], run.describe())
+        self.assertEqual([c for _, c in run.commands], ["net stop w3svc", "net start w3svc"], run.describe())
+        self.assertEqual(run.captions, [CAP_IIS, "Restarting Microsoft Internet Information Server..."])
+        self.assertEqual(self.filter_dlls(), r"C:\w3\sspifilt.dll,C:\w3\compress.dll")
+
+    def test_first_entry_and_unread_version(self):
+        # IIS_VER= without digits reads as 0: the registry branch, and no restart.
+        self.set_filter_dlls(FILTER_DLL + r",C:\w3\sspifilt.dll")
+        self.m.write(LIST, FILTER_DLL.encode() + b"\nIIS_VER=\n")
+        run = self.m.run("-a -p " + LIST)
+        self.assertEqual([c for _, c in run.commands], ["net stop w3svc"], run.describe())
+        self.assertEqual(self.filter_dlls(), r"C:\w3\sspifilt.dll")
+
+    def test_filter_line_after_the_iis_line_leaves_the_value_alone(self):
+        self.set_filter_dlls(r"C:\w3\sspifilt.dll," + FILTER_DLL)
+        self.m.write(LIST, b"IIS_VER=3\n" + FILTER_DLL.encode() + b"\n")
+        run = self.m.run("-a -p " + LIST)
+        self.assertEqual([c for _, c in run.commands], ["net stop w3svc", "net start w3svc"], run.describe())
+        self.assertEqual(self.filter_dlls(), r"C:\w3\sspifilt.dll," + FILTER_DLL)
+
+    # -- IIS 4: the metabase, a stand-in COM server of ours behind the Admin Base Object's CLSID --
+
+    STORE = winebox.HARNESS_DIR + r"\metabase.txt"
+    JOURNAL = winebox.HARNESS_DIR + r"\metabase.jsonl"
+    FILTERS = "/LM/W3SVC/Filters"
+
+    def metabase(self, load_order="sspifilt,isapi, compression", fail=None):
+        if not CONFIG.get("metabase"):
+            self.skipTest("no --metabase DLL given")
+        dll = winebox.HARNESS_DIR + r"\metabase.dll"
+        self.m.install(CONFIG["metabase"], dll)
+        metabase.register(self.m, dll)
+        metabase.write_store(self.m.unix(self.STORE), {
+            self.FILTERS: {2040: load_order},
+            self.FILTERS + "/isapi": {2041: FILTER_DLL},
+            self.FILTERS + "/isapi/Logs": {},
+            self.FILTERS + "/sspifilt": {2041: r"C:\w3\sspifilt.dll"},
+        })
+        return metabase.standin_env(self.STORE, self.JOURNAL, fail)
+
+    def metabase_calls(self):
+        return metabase.calls(metabase.read_journal(self.m.unix(self.JOURNAL)))
+
+    def stored(self):
+        return metabase.values(metabase.read_store(self.m.unix(self.STORE)))
+
+    def test_iis_4_edits_the_metabase_before_the_service_stops(self):
+        env = self.metabase()
+        self.m.write(LIST, b"IIS_VER=4\r\n")
+        run = self.m.run("-a -p " + LIST, standin_env=env)
+        self.assertOrdinaryEnd(run)
+        self.assertEqual(run.boxes, [], run.describe())
+        calls = [c for c in self.metabase_calls() if c["call"] not in ("QueryInterface", "AddRef")]
+        self.assertEqual([c["call"] for c in calls], ["DllGetClassObject", "CreateInstance", "OpenKey", "DeleteKey",
+                                                      "GetData", "SetData", "CloseKey", "Release"], calls)
+        get, create, open_, delete, read, write, close, release = calls
+        self.assertEqual((get["clsid"], create["iid"]), (metabase.CLSID, metabase.IID))
+        self.assertEqual((open_["handle"], open_["path"], open_["access"], open_["timeout"]), (0, self.FILTERS, 3, 20))
+        self.assertEqual((delete["handle"], delete["path"], delete["hr"]), (open_["new_handle"], "/isapi", 0))
+        self.assertEqual((read["path"], read["id"], read["attributes"], read["user_type"], read["data_type"],
+                          read["len"]), ("", 2040, 1, 1, 2, 520))
+        self.assertEqual((write["id"], write["data_type"], write["len"], write["data"]),
+                         (2040, 2, 42, "sspifilt,compression"))
+        self.assertEqual((close["handle"], release["refs"], release["open_handles"]), (open_["new_handle"], 0, []))
+        after = self.stored()
+        self.assertEqual(after[self.FILTERS][2040], "sspifilt,compression")
+        self.assertNotIn(self.FILTERS + "/isapi", after)
+        self.assertIn(self.FILTERS + "/sspifilt", after)
+        # The metabase is changed while the web service still runs.
+        self.assertEqual([c for _, c in run.commands], ["net stop w3svc", "net start w3svc"], run.describe())
+        self.assertLess(release["t"], run.journal[0]["t"])
+
+    def test_load_order_without_the_filter_is_left_but_its_key_goes(self):
+        env = self.metabase(load_order="sspifilt,isapifilter")
+        self.m.write(LIST, b"IIS_VER=5\n")
+        run = self.m.run("-a -p " + LIST, standin_env=env)
+        self.assertEqual(run.boxes, [], run.describe())
+        self.assertEqual(metabase.calls(self.metabase_calls(), "SetData"), [])
+        after = self.stored()
+        self.assertEqual(after[self.FILTERS][2040], "sspifilt,isapifilter")
+        self.assertNotIn(self.FILTERS + "/isapi", after)
+
+    def test_a_failing_metabase_call_shows_its_error_and_lets_go_of_everything(self):
+        cases = [("OpenKey", metabase.ERROR_PATH_BUSY, 148, ["OpenKey", "Release"]),
+                 ("GetData", metabase.ERROR_ACCESS_DENIED, 5, ["OpenKey", "DeleteKey", "GetData", "CloseKey", "Release"]),
+                 ("SetData", metabase.E_FAIL, 0x80004005,
+                  ["OpenKey", "DeleteKey", "GetData", "SetData", "CloseKey", "Release"])]
+        for call, hr, shown, sequence in cases:
+            env = self.metabase(fail={call: hr})
+            if self.m.exists(self.JOURNAL):
+                os.remove(self.m.unix(self.JOURNAL))
+            self.m.write(LIST, b"IIS_VER=4\n")
+            run = self.m.run("-a -p " + LIST, standin_env=env)
+            self.assertOrdinaryEnd(run)
+            text = self.m.error_text(shown, wide=True) or "Error 0x%08X." % hr
+            self.assertEqual([(b.title, b.text) for b in run.boxes], [("ERROR", text)],
+                             run.describe() + str(self.metabase_calls()))
+            self.assertEqual(run.boxes[0].icon, "error")
+            calls = metabase.calls(self.metabase_calls(), "OpenKey", "DeleteKey", "GetData", "SetData", "CloseKey",
+                                   "Release")
+            self.assertEqual([c["call"] for c in calls], sequence, calls)
+            self.assertEqual((calls[-1]["refs"], calls[-1]["open_handles"]), (0, []), call)
+            # The uninstall goes on: IIS is stopped all the same.
+            self.assertEqual([c for _, c in run.commands], ["net stop w3svc", "net start w3svc"], run.describe())
+
+    def test_no_metabase_gives_its_error_box_and_iis_is_stopped_all_the_same(self):
+        self.m.write(LIST, b"IIS_VER=4\n")
+        run = self.m.run("-a -p " + LIST)
+        self.assertOrdinaryEnd(run)
+        self.assertEqual(len(run.boxes), 1, run.describe())
+        # "Class not registered" by the system's text where it has one (Wine has none), else by its code.
+        text = self.m.error_text(0x80040154, wide=True) or "Error 0x80040154."
+        self.assertBox(run.boxes[0], "ERROR", text, [IDOK], icon="error")
+        self.assertEqual([c for _, c in run.commands], ["net stop w3svc", "net start w3svc"], run.describe())
+        self.assertGreater(run.journal[0]["t"], run.boxes[0].ev["t"] - 50, run.describe())
+
+
+# No "Server" in the path: with "Netscape" it would make the line a service line.
+NS_CONFIG = r"C:\Netscape\SuiteSpot\https-web\config\OBJ~1.CON"
+NS_BEGIN = b"#### QUORVAN WEB GATEWAY EXTENSION -- BEGIN ####"
+NS_END = b"#### QUORVAN WEB GATEWAY EXTENSION -- END ####"
+OBJ_CONF = (b'Init fn="load-modules" shlib="C:/Netscape/bin/nsapi.dll"\r\n'
+            + NS_BEGIN + b"\r\n"
+            + b'Init fn="load-modules" shlib="C:/Quorvan/web/qvgate.dll" funcs="qv-init,qv-service"\r\n'
+            + b'Init fn="qv-init" config="C:/Quorvan/web/qvgate.ini"\r\n'
+            + NS_END + b"\r\n"
+            + b"<Object name=default>\r\n"
+            + b"NameTrans fn=pfx2dir from=/docs dir=\"" + b"d" * 300 + b"\"\r\n"
+            + b"Service fn=send-file\r\n"
+            + b"</Object>\r\n")
+OBJ_CONF_RESTORED = (b'Init fn="load-modules" shlib="C:/Netscape/bin/nsapi.dll"\r\n'
+                     + b"<Object name=default>\r\n"
+                     + b"NameTrans fn=pfx2dir from=/docs dir=\"" + b"d" * 300 + b"\"\r\n"
+                     + b"Service fn=send-file\r\n"
+                     + b"</Object>\r\n")
+
+
+class Netscape(Case):
+    """The product's block taken out of the Netscape server's obj.conf."""
+
+    def setUp(self):
+        super().setUp()
+        self.install_servers()
+        self.m.reg_import("[HKEY_LOCAL_MACHINE\\Software\\Quorvan\\Quorvan Kit]\n\n")
+
+    def config(self):
+        with open(self.m.unix(NS_CONFIG), "rb") as f:
+            return f.read()
+
+    def run_list(self, tail=b"", last_line_feed=b"\r\n"):
+        self.m.write(LIST, b"Netscape Enterprise Server\r\n" + NS_CONFIG.encode() + last_line_feed + tail)
+        run = self.m.run("-a -p " + LIST)
+        self.assertOrdinaryEnd(run)
+        return run
+
+    def test_block_goes_and_the_rest_stays_byte_for_byte(self):
+        self.m.write(NS_CONFIG, OBJ_CONF)
+        run = self.run_list(server_line("jobsrvr"))
+        self.assertEqual(run.boxes, [], run.describe())
+        self.assertEqual(self.config(), OBJ_CONF_RESTORED)
+        self.assertFalse(self.m.exists(NS_CONFIG + ".tmp"))
+        self.assertEqual([c for _, c in run.commands], [
+            'net stop "Netscape Enterprise Server"', '"%s\\jobsrvr.exe"\n -Sremove' % BIN,
+            'net start "Netscape Enterprise Server"'], run.describe())
+
+    def test_file_without_block_gets_crlf_and_keeps_odd_bytes(self):
+        # LF line ends come back as CR LF; NUL and Ctrl-Z bytes and a line without a line feed stay.
+        text = b"Init fn=a\nodd \x00 and \x1a bytes\r\n" + b"x" * 450 + b"\nlast line"
+        self.m.write(NS_CONFIG, text)
+        self.run_list(last_line_feed=b"")  # the last list line keeps its last character
+        self.assertEqual(self.config(), text.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n"))
+
+    def test_missing_configuration_is_reported_and_the_list_goes_on(self):
+        run = self.run_list(server_line("jobsrvr"))
+        self.assertEqual(len(run.boxes), 1, run.describe())
+        self.assertBox(run.boxes[0], "Information",
+                       "Cannot find %s to restore Netscape configuration. " % NS_CONFIG, [IDOK], icon="information")
+        self.assertIn("jobsrvr", [n for n, _ in run.commands], run.describe())
+
+    def test_temporary_file_that_cannot_be_created_stops_the_uninstall(self):
+        self.m.write(NS_CONFIG, OBJ_CONF)
+        self.m.mkdir(NS_CONFIG + ".tmp")  # a folder stands where the file would go
+        self.m.mkdir(r"C:\Quorvan\Server")
+        run = self.run_list(server_line("jobsrvr") + b"C:\\Quorvan\\Server\r\n")
+        self.assertEqual([b.text for b in run.boxes],
+                         ["Cannot create temporary file %s.tmp to restore Netscape configuration. " % NS_CONFIG],
+                         run.describe())
+        # No further line, no restart, no clean-up: the list and the install directory stay.
+        self.assertEqual([c for _, c in run.commands], ['net stop "Netscape Enterprise Server"'], run.describe())
+        self.assertEqual(self.config(), OBJ_CONF)
+        self.assertTrue(self.m.exists(LIST))
+        self.assertTrue(self.m.key_exists(r"HKEY_LOCAL_MACHINE\Software\Quorvan"))
+
+    def test_configuration_held_open_keeps_the_restored_text_beside_it(self):
+        self.m.write(NS_CONFIG, OBJ_CONF)
+        self.m.hold(NS_CONFIG, share="r")  # readable, not writable
+        run = self.run_list()
+        self.assertEqual([b.text for b in run.boxes],
+                         ["Cannot write %s to restore Netscape configuration. The restored text is in %s.tmp. "
+                          % (NS_CONFIG, NS_CONFIG)], run.describe())
+        self.assertEqual(self.config(), OBJ_CONF)
+        with open(self.m.unix(NS_CONFIG + ".tmp"), "rb") as f:
+            self.assertEqual(f.read(), OBJ_CONF_RESTORED)
+
+
+GROUPS = [CommandLine, Confirmation, MissingList, ListCommands, Runner, Cleanup, Iis, Netscape]
 
 
 def main():
@@ -545,6 +781,7 @@ def main():
     ap.add_argument("--exe")
     ap.add_argument("--robot")
     ap.add_argument("--standin")
+    ap.add_argument("--metabase", help="the stand-in metabase DLL")
     ap.add_argument("--pristine")
     ap.add_argument("--make-pristine")
     ap.add_argument("--group", action="append", help="run only this group (repeatable)")
@@ -571,7 +808,7 @@ def main():
             winebox.make_pristine(pristine, display.name)
             print("booted a prefix in %.1f s" % (time.time() - t0))
         CONFIG.update(pristine=pristine, display=display.name, exe=opts.exe, robot=opts.robot,
-                      standin=opts.standin, keep=opts.keep)
+                      standin=opts.standin, metabase=opts.metabase, keep=opts.keep)
 
         loader = unittest.TestLoader()
         suite = unittest.TestSuite()

@@ -321,9 +321,11 @@ class Machine:
         self.wine([HARNESS_DIR + r"\robot.exe", "--shortname", winpath, "--out", out])
         return read_jsonl(self.unix(out))[0]["short"]
 
-    def error_text(self, code):
+    def error_text(self, code, wide=False):
         out = HARNESS_DIR + r"\errtext.jsonl"
-        self.wine([HARNESS_DIR + r"\robot.exe", "--errtext", str(code), "--out", out])
+        if self.exists(out):
+            os.remove(self.unix(out))  # never an earlier code's text
+        self.wine([HARNESS_DIR + r"\robot.exe", "--errtext", str(code), "--wide", "1" if wide else "0", "--out", out])
         with open(self.unix(out)) as f:
             return json.loads(f.readline())["text"]
 

@@ -185,8 +185,8 @@ int FakePlatform::ShowWide(const std::u16string& text, const std::u16string& tit
 
 std::unique_ptr<qv::ByteSource> FakePlatform::OpenForReading(const std::string& path) {
     Log("open " + path);
-    if (!files.count(path)) {
-        lastError = qv::kErrorFileNotFound;
+    if (!files.count(path) || unreadableFiles.count(path)) {
+        lastError = files.count(path) ? qv::kErrorSharingViolation : qv::kErrorFileNotFound;
         return nullptr;
     }
     return std::make_unique<FakeFile>(*this, path);

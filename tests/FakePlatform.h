@@ -87,6 +87,7 @@ public:
     std::string currentDirectory = "C:\\work";
     PathMap<int> shellFailures;     // path -> SHFileOperationA's result for it
     PathSet lockedFiles;            // held open by another program: they can't be written
+    PathSet unreadableFiles;        // there, but they can't be opened for reading
     PathMap<long> readErrorAfter;   // path -> bytes read before a read error
     PathMap<long> writeErrorAfter;  // path -> bytes written before a write error
     std::size_t chunkSize = 7;      // small, so CR and LF can fall in different reads

@@ -36,9 +36,12 @@ struct Driver {
     }
     // What the lines did, without the dialogs' own traffic.
     Log Effects() const {
-        Log effects = fake.Only({"create", "coinit", "couninit", "cocreate", "regset", "restorenetscape"});
+        Log effects = fake.Only({"create", "coinit", "couninit", "cocreate", "regset", "open"});
         effects.erase(std::remove_if(effects.begin(), effects.end(),
-                                     [](const std::string& e) { return e.rfind("create net start", 0) == 0; }),
+                                     [](const std::string& e) {
+                                         return e.rfind("create net start", 0) == 0 ||
+                                                (e.rfind("open ", 0) == 0 && e.find("OBJ~1.CON") == std::string::npos);
+                                     }),
                       effects.end());
         return effects;
     }
@@ -140,7 +143,7 @@ TEST(UninstallList, FirstMatchingKeywordDecidesWhatALineDoes) {
         {"C:\\portinst\\mgmtsrvr.exe\n", {"create C:\\portinst\\mgmtsrvr.exe\n -Sremove|show=7"}, ""},
         {"C:\\w3\\isapi.dll IIS_VER=4\n", {}, ""},
         {"Netscape Server config\\OBJ~1.CON\n", {"create net stop \"Netscape Server config\\OBJ~1.CON\"|show=7"}, ""},
-        {"C:\\Netscape\\config\\OBJ~1.CON\n", {"restorenetscape C:\\Netscape\\config\\OBJ~1.CON\n"}, ""},
+        {"C:\\Netscape\\config\\OBJ~1.CON\n", {"open C:\\Netscape\\config\\OBJ~1.CON"}, ""},
         {"C:\\Server\\Quorvan\n", {}, "C:\\Server\\Quorvan"},
         {"C:\\Netscape\\Quorvan\n", {}, "C:\\Netscape\\Quorvan"},
         {"C:\\jobsrvr\\Uninst.isu\n", {"create C:\\jobsrvr\\Uninst.isu\n -Sremove|show=7"}, ""},
@@ -230,14 +233,23 @@ TEST(UninstallList, DirectoryLineNeedsThreeBytesAndLosesQuotesAndLineFeeds) {
 }
 
 TEST(UninstallList, FailedNetscapeRestoreClosesTheListAndStopsEverything) {
-    const std::string list = "C:\\tmp-fails\\config\\OBJ~1.CON\nC:\\q\\mgmtsrvr.exe\nC:\\Prog\n";
+    const std::string config = "C:\\ns\\config\\OBJ~1.CON";
+    const std::string list = config + "\nC:\\q\\mgmtsrvr.exe\nC:\\Prog\n";
     Driver failed;
+    failed.fake.AddFile(config, "Init fn=x\n");
+    failed.fake.lockedFiles.insert(config + ".tmp");
     failed.fake.directories.insert("C:\\Prog");
     EXPECT_THAT(failed.Run(list).fake.log,
-                ElementsAre("open list.txt", "restorenetscape C:\\tmp-fails\\config\\OBJ~1.CON\n", "close list.txt"));
+                ElementsAre("open list.txt", "open " + config, "openw " + config + ".tmp",
+                            "box Information|Cannot create temporary file " + config +
+                                ".tmp to restore Netscape configuration. |0x2040",
+                            "close " + config, "close list.txt"));
     EXPECT_EQ(failed.result, 0);
-    EXPECT_THAT(Driver().Run("C:\\ns\\config\\OBJ~1.CON\nC:\\q\\mgmtsrvr.exe\n").Effects(),
-                ElementsAre("restorenetscape C:\\ns\\config\\OBJ~1.CON\n", "create C:\\q\\mgmtsrvr.exe\n -Sremove|show=7"));
+    EXPECT_TRUE(failed.fake.files.count("list.txt"));
+    Driver missing;  // a configuration that isn't there is reported, and the list goes on
+    EXPECT_THAT(missing.Run(list).Effects(), ElementsAre("open " + config, "create C:\\q\\mgmtsrvr.exe\n -Sremove|show=7"));
+    EXPECT_THAT(missing.fake.Only({"box"}).front(),
+                "box Information|Cannot find " + config + " to restore Netscape configuration. |0x2040");
 }
 
 }  // namespace

@@ -1,9 +1,84 @@
 #include "webserver/NetscapeConfig.h"
 
+#include "platform/TextFile.h"
+#include "uninstall/ListLine.h"
+
 namespace qv {
 
-// Not built yet: the restore comes with the Netscape configuration change.
-// Until then the file is left as it is and the driver goes on.
-int RestoreNetscapeConfig(Platform& /*platform*/, const std::string& /*line*/) { return 1; }
+namespace {
+
+const char kBeginMarker[] = "#### QUORVAN WEB GATEWAY EXTENSION -- BEGIN ####";
+const char kEndMarker[] = "#### QUORVAN WEB GATEWAY EXTENSION -- END ####";
+const char kTitle[] = "Information";
+const unsigned kStyle = kMbOk | kMbIconInformation | kMbTaskModal;
+constexpr std::size_t kPieceBuffer = 200;
+
+void Tell(Platform& platform, const std::string& text) { platform.boxes.Show(text, kTitle, kStyle); }
+
+// Step 4: every piece outside a marked block goes to the temporary file.
+// False when the configuration could not be read to its end or the
+// temporary file not written whole.
+bool Filter(std::unique_ptr<ByteSource> config, std::unique_ptr<ByteSink> temp) {
+    TextModeReader reader(std::move(config), CtrlZ::IsText);
+    TextModeWriter writer(std::move(temp));
+    bool inBlock = false;
+    std::string piece;
+    while (reader.ReadPiece(piece, kPieceBuffer)) {
+        if (piece.find(kBeginMarker) != std::string::npos)
+            inBlock = true;
+        else if (!inBlock)
+            writer.Write(piece);
+        if (piece.find(kEndMarker) != std::string::npos) inBlock = false;
+    }
+    reader.Close();
+    return writer.Close() && !reader.Failed();
+}
+
+// Step 6: the filtered text back into the configuration file, piece by piece.
+bool CopyBack(std::unique_ptr<ByteSource> temp, std::unique_ptr<ByteSink> config) {
+    TextModeReader reader(std::move(temp), CtrlZ::IsText);
+    TextModeWriter writer(std::move(config));
+    std::string piece;
+    while (reader.ReadPiece(piece, kPieceBuffer)) writer.Write(piece);
+    reader.Close();
+    return writer.Close() && !reader.Failed();
+}
+
+}  // namespace
+
+int RestoreNetscapeConfig(Platform& platform, const std::string& line) {
+    const std::string configPath = WithoutLineFeed(line);
+    const std::string tempPath = configPath + ".tmp";
+
+    std::unique_ptr<ByteSource> config = platform.files.OpenForReading(configPath);
+    if (!config) {
+        Tell(platform, "Cannot find " + configPath + " to restore Netscape configuration. ");
+        return 1;
+    }
+    std::unique_ptr<ByteSink> temp = platform.files.OpenForWriting(tempPath);
+    if (!temp) {
+        Tell(platform, "Cannot create temporary file " + tempPath + " to restore Netscape configuration. ");
+        return 0;  // the configuration file closes with `config`
+    }
+    if (!Filter(std::move(config), std::move(temp))) {
+        // Nothing of the configuration has changed; a half-written copy is no use.
+        platform.files.DeleteFileA(tempPath);
+        Tell(platform, "Cannot write temporary file " + tempPath + " to restore Netscape configuration. " +
+                           configPath + " is unchanged. ");
+        return 1;
+    }
+
+    // The copy is opened before the configuration is emptied, and kept
+    // unless it went back whole: nothing outside the block may be lost.
+    std::unique_ptr<ByteSource> copy = platform.files.OpenForReading(tempPath);
+    std::unique_ptr<ByteSink> target = copy ? platform.files.OpenForWriting(configPath) : nullptr;
+    if (!target || !CopyBack(std::move(copy), std::move(target))) {
+        Tell(platform, "Cannot write " + configPath + " to restore Netscape configuration. The restored text is in " +
+                           tempPath + ". ");
+        return 1;
+    }
+    platform.files.DeleteFileA(tempPath);
+    return 1;
+}
 
 }  // namespace qv
