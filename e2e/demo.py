@@ -14,6 +14,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import metabase  # noqa: E402
 import winebox  # noqa: E402
 
 ROOT = r"C:\Quorvan"
@@ -23,7 +24,10 @@ LIST_BYTES = (b'"C:\\Quorvan\\bin\\mgmtsrvr.exe"\r\n'
               b'"C:\\Quorvan\\bin\\storsrvr.exe"\r\n'
               b'"C:\\Quorvan\\bin\\jobsrvr.exe"\r\n'
               b'"C:\\Quorvan\\portmap\\portinst.exe"\r\n'
-              b"IIS_VER=3\r\n"
+              b"C:\\Quorvan\\Server\\bin\\isapi.dll\r\n"
+              b"IIS_VER=4\r\n"
+              b"Netscape Enterprise Server\r\n"
+              b"C:\\Netscape\\SuiteSpot\\https-web\\config\\OBJ~1.CON\r\n"
               b"C:\\Quorvan\\Server\r\n"
               b'"C:\\Quorvan\\Uninst.isu"\r\n')
 # The product's own key is the real uninstaller's to remove, so only the
@@ -33,10 +37,27 @@ REGISTRY = ("[HKEY_LOCAL_MACHINE\\Software\\Quorvan\\DocumentServer]\n"
 # The family's start-menu folders on an NT-family system (the prefix's default).
 START_MENU = r"C:\windows\Profiles\All Users\Start Menu\Programs\Quorvan"
 WATCHED = [ROOT, START_MENU, START_MENU + " Delvora Suite 4"]
+# IIS 4 keeps its filters in the metabase: here a stand-in behind the Admin Base Object's CLSID.
+STORE = winebox.HARNESS_DIR + r"\metabase.txt"
+FILTERS = "/LM/W3SVC/Filters"
+METABASE = {FILTERS: {2040: "sspifilt,isapi,compression"},
+            FILTERS + "/isapi": {2041: r"C:\Quorvan\Server\bin\isapi.dll"},
+            FILTERS + "/sspifilt": {2041: r"C:\WINNT\system32\inetsrv\sspifilt.dll"},
+            FILTERS + "/compression": {2041: r"C:\WINNT\system32\inetsrv\compfilt.dll"}}
+OBJ_CONF = r"C:\Netscape\SuiteSpot\https-web\config\OBJ~1.CON"
+OBJ_CONF_BYTES = (b'Init fn="load-types" mime-types="mime.types"\r\n'
+                  b"#### QUORVAN WEB GATEWAY EXTENSION -- BEGIN ####\r\n"
+                  b'Init fn="load-modules" shlib="C:/Quorvan/web/qvgate.dll" funcs="qv-init,qv-service"\r\n'
+                  b'Init fn="qv-init" config="C:/Quorvan/web/qvgate.ini"\r\n'
+                  b"#### QUORVAN WEB GATEWAY EXTENSION -- END ####\r\n"
+                  b"<Object name=default>\r\n"
+                  b"NameTrans fn=document-root root=\"C:/Netscape/SuiteSpot/docs\"\r\n"
+                  b"Service method=(GET|HEAD) fn=send-file\r\n"
+                  b"</Object>\r\n")
 ANSWERS = "YYY"  # the confirmation, the install directory, the install root
 
 
-def lay_out(m):
+def lay_out(m, dll):
     for name in ("mgmtsrvr", "storsrvr", "jobsrvr"):
         m.standin(ROOT + r"\bin\%s.exe" % name)
     m.standin(ROOT + r"\portmap\portinst.exe")
@@ -48,6 +69,20 @@ def lay_out(m):
     m.write(START_MENU + r"\Document Server Console.lnk", b"L\0\0\0")
     m.write(START_MENU + r" Delvora Suite 4\Page Viewer.lnk", b"L\0\0\0")
     m.reg_import(REGISTRY)
+    m.write(OBJ_CONF, OBJ_CONF_BYTES)
+    m.install(dll, winebox.HARNESS_DIR + r"\metabase.dll")
+    metabase.register(m, winebox.HARNESS_DIR + r"\metabase.dll")
+    metabase.write_store(m.unix(STORE), METABASE)
+
+
+def filters(m):
+    store = metabase.values(metabase.read_store(m.unix(STORE)))
+    return ["load order: " + store[FILTERS][2040]] + ["key " + k for k in sorted(store) if k.startswith(FILTERS + "/")]
+
+
+def obj_conf(m):
+    with open(m.unix(OBJ_CONF), "rb") as f:
+        return [line.decode("latin-1") for line in f.read().split(b"\r\n")[:-1]]
 
 
 def files(m):
@@ -111,6 +146,7 @@ def main():
     ap.add_argument("--exe", required=True)
     ap.add_argument("--robot", required=True)
     ap.add_argument("--standin", required=True)
+    ap.add_argument("--metabase", required=True, help="the stand-in metabase DLL")
     ap.add_argument("--shots", required=True, help="folder for the screenshots")
     opts = ap.parse_args()
     shots = os.path.abspath(opts.shots)
@@ -125,13 +161,14 @@ def main():
             pristine = os.path.join(scratch, "pristine")
             winebox.make_pristine(pristine, display.name)
             m = winebox.Machine(pristine, display.name, opts.exe, opts.robot, opts.standin)
-            lay_out(m)
+            lay_out(m, opts.metabase)
             files_before, reg_before = files(m), registry(m)
+            filters_before, conf_before = filters(m), obj_conf(m)
 
             # The management server takes a few seconds, long enough to
             # photograph its progress dialog; each box stays up 1.5 s.
             proc, transcript, journal = m.start("-p " + LIST, answers=ANSWERS, answer_delay=1500, standin_env={
-                "MGMTSRVR_SLEEP": 4000, "ISUNINST_DELETELOG": 1}, timeout_ms=90000)
+                "MGMTSRVR_SLEEP": 4000, "ISUNINST_DELETELOG": 1, **metabase.standin_env(STORE)}, timeout_ms=90000)
             taken = photograph(display.name, transcript, shots)
             run = winebox.finish(proc, transcript, journal, timeout=120)
             files_after, reg_after = files(m), registry(m)
@@ -149,6 +186,10 @@ def main():
             show("removed:", [f for f in files_before if f not in files_after])
             show("kept:", [f for f in files_after if f in files_before])
             show("uninstall list:", ["deleted" if not m.exists(LIST) else "still there"])
+            show("IIS metabase filters before:", filters_before)
+            show("IIS metabase filters after:", filters(m))
+            show("Netscape obj.conf before:", conf_before)
+            show("Netscape obj.conf after:", obj_conf(m))
             show("registry before:", reg_before)
             show("registry after:", reg_after)
             print("exit code:", run.exit_code)

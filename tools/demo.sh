@@ -9,6 +9,7 @@ build="$top/build/windows"
 shots="$top/build/demo"
 if [ "${1:-}" = "--refresh-docs" ]; then shots="$top/docs"; fi
 cmake --preset windows -S "$top" >/dev/null
-cmake --build "$build" -j2 --target QvUnInstall robot standin
+cmake --build "$build" -j2 --target QvUnInstall robot standin metabase
 exec python3 "$top/e2e/demo.py" --exe "$build/QvUnInstall.exe" \
-  --robot "$build/e2e/robot.exe" --standin "$build/e2e/standin.exe" --shots "$shots"
+  --robot "$build/e2e/robot.exe" --standin "$build/e2e/standin.exe" \
+  --metabase "$build/e2e/metabase.dll" --shots "$shots"
