@@ -1,9 +1,8 @@
 #include "tests/FakePlatform.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace qvtest {
@@ -141,6 +140,15 @@ private:
     bool closed_ = false;
 };
 
+std::function<void(const std::string&)> FakePlatform::onBrokenContract = [](const std::string& what) {
+    std::fprintf(stderr, "fake platform: broken contract: %s\n", what.c_str());
+    std::abort();
+};
+
+void FakePlatform::Require(bool holds, const std::string& what) {
+    if (!holds) onBrokenContract(what);
+}
+
 FakePlatform::FakePlatform() = default;
 FakePlatform::~FakePlatform() = default;
 
@@ -241,10 +249,9 @@ bool FakePlatform::SetCurrentDirectoryA(const std::string& path) {
 int FakePlatform::SHFileOperationA(qv::ShellFileOperation& request) {
     const char* from = request.pFrom ? request.pFrom : "";
     const std::string path = from;
-    EXPECT_EQ(from[path.size() + 1], '\0') << "pFrom names more than one path: " << path;
-    EXPECT_EQ(request.wFunc, qv::kFoDelete);
-    EXPECT_EQ(request.hwnd, 0u);
-    EXPECT_EQ(request.pTo, nullptr);
+    Require(from[path.size() + 1] == '\0', "pFrom names one path and ends in two NUL bytes: " + path);
+    Require(request.wFunc == qv::kFoDelete && request.hwnd == 0 && request.pTo == nullptr,
+            "a deletion with no owner and no target");
     Log("shell " + path + "|" + Hex(request.fFlags) + "|" +
         (request.lpszProgressTitle ? request.lpszProgressTitle : "(none)"));
     if (shellFailures.count(path)) return shellFailures[path];
@@ -260,10 +267,10 @@ int FakePlatform::SHFileOperationA(qv::ShellFileOperation& request) {
 bool FakePlatform::CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,
                                   const qv::StartupInfo& startup, qv::ProcessInfo& info) {
     Log("create " + commandLine + "|show=" + std::to_string(startup.wShowWindow));
-    EXPECT_TRUE(inheritHandles);
-    EXPECT_EQ(creationFlags, qv::kRealtimePriorityClass);
-    EXPECT_EQ(startup.cb, 68u);
-    EXPECT_EQ(startup.dwFlags, qv::kStartfUseShowWindow);
+    Require(inheritHandles && creationFlags == qv::kRealtimePriorityClass,
+            "children inherit handles and start with creation flags 0x100");
+    Require(startup.cb == 68 && startup.dwFlags == qv::kStartfUseShowWindow,
+            "a 68-byte STARTUPINFOA that sets the show state");
     if (const unsigned long* error = ForCommand(startErrors, commandLine)) {
         lastError = *error;
         return false;
@@ -359,8 +366,8 @@ long FakePlatform::DeleteKey(const std::string& subKey) {
 
 bool FakePlatform::FormatMessageA(unsigned long flags, unsigned long messageId, unsigned long languageId,
                                   std::string& text) {
-    EXPECT_EQ(flags, 0x1300u);
-    EXPECT_EQ(languageId, qv::kLangUserDefault);
+    Require(flags == 0x1300 && languageId == qv::kLangUserDefault,
+            "system texts are asked for with flags 0x1300 in the user's language");
     if (codesWithoutText.count(messageId)) return false;
     text = "system text for " + std::to_string(messageId);
     return true;
@@ -368,9 +375,9 @@ bool FakePlatform::FormatMessageA(unsigned long flags, unsigned long messageId, 
 
 bool FakePlatform::FormatMessageW(unsigned long flags, unsigned long messageId, unsigned long languageId,
                                   std::u16string& text) {
-    EXPECT_TRUE(flags & qv::kFormatMessageFromSystem);
-    EXPECT_TRUE(flags & qv::kFormatMessageAllocateBuffer);
-    EXPECT_EQ(languageId, qv::kLangUserDefault);
+    Require((flags & qv::kFormatMessageFromSystem) && (flags & qv::kFormatMessageAllocateBuffer) &&
+                languageId == qv::kLangUserDefault,
+            "wide system texts come from the system, allocated, in the user's language");
     if (codesWithoutText.count(messageId)) return false;
     if (codesWithInserts.count(messageId) && !(flags & qv::kFormatMessageIgnoreInserts)) return false;
     text = Utf16("system text for " + Hex(messageId, 8) +
@@ -475,7 +482,7 @@ int FakePlatform::RunModal(int templateId, qv::DialogHandler& handler) {
             Log("escape");
             window.End(qv::kIdCancel);
         } else if (tick == 5000) {
-            ADD_FAILURE() << "a dialog that never ends";
+            Require(false, "a dialog that never ends");
             return -1;
         } else {
             Log("tick");

@@ -113,6 +113,10 @@ public:
     std::map<int, int> escapeAfterTicks;               // 1-based dialog number -> ticks before Escape
     std::function<bool(unsigned char)> leadByte = [](unsigned char) { return false; };
 
+    // Called when the logic uses a call against its contract (a test fails;
+    // a fuzzer stops). By default it aborts.
+    static std::function<void(const std::string&)> onBrokenContract;
+
     // The log lines of these kinds; a line's kind is its first word.
     std::vector<std::string> Only(const std::vector<std::string>& kinds) const;
     // Registry keys opened and not closed again.
@@ -181,6 +185,7 @@ private:
     friend class FakeSink;
     friend class FakeMetabase;
     void Log(std::string line) { log.push_back(std::move(line)); }
+    static void Require(bool holds, const std::string& what);
     bool Exists(const std::string& path) const;
 
     qv::Handle nextHandle_ = 100;
