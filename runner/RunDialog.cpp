@@ -53,7 +53,17 @@ bool RunDialog::StartProcess(DialogWindow& window, const std::string& commandLin
     return false;
 }
 
-void RunDialog::OnTimer(DialogWindow& window, unsigned /*timerId*/) {
+// A box shown from here runs its own message loop while the timer goes on
+// firing; a tick that came in then would show the box again and again and
+// close the same handle twice. Such ticks are refused.
+void RunDialog::OnTimer(DialogWindow& window, unsigned timerId) {
+    if (inTick_) return;
+    inTick_ = true;
+    Tick(window, timerId);
+    inTick_ = false;
+}
+
+void RunDialog::Tick(DialogWindow& window, unsigned /*timerId*/) {
     if (processInfo.process == 0) {
         window.StopTimer(kRunTimerId);
         window.End(0);

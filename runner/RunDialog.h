@@ -30,6 +30,7 @@ public:
 
 private:
     bool StartProcess(DialogWindow& window, const std::string& commandLine);
+    void Tick(DialogWindow& window, unsigned timerId);
     bool IsInstallerCommand() const;
 
     Platform& platform_;
@@ -37,6 +38,7 @@ private:
     std::string arguments;
     std::string caption;
     ProcessInfo processInfo;
+    bool inTick_ = false;
 };
 
 // Runs one command behind its progress dialog and returns when it is over.

@@ -91,6 +91,7 @@ public:
     }
     ~FakeFile() override { fake_.Log("close " + path_); }
     long Read(char* buffer, std::size_t size) override {
+        if (fake_.Inject("ReadFile " + path_)) return -1;
         if (errorAt_ >= 0 && position_ >= static_cast<std::size_t>(errorAt_)) return -1;
         std::size_t n = std::min(size, fake_.chunkSize);
         if (errorAt_ >= 0) n = std::min(n, static_cast<std::size_t>(errorAt_) - position_);
@@ -115,6 +116,7 @@ public:
     }
     ~FakeSink() override { Close(); }
     bool Write(const char* data, std::size_t size) override {
+        if (fake_.Inject("WriteFile " + path_)) return fake_.lastError = 112, false;
         std::string& file = fake_.files[path_];
         if (room_ >= 0 && static_cast<long>(size) > room_) {
             file.append(data, static_cast<std::size_t>(room_));
@@ -130,7 +132,7 @@ public:
         if (closed_) return true;
         closed_ = true;
         fake_.Log("closew " + path_);
-        return true;
+        return !fake_.Inject("CloseHandle " + path_);
     }
 
 private:
@@ -144,6 +146,13 @@ std::function<void(const std::string&)> FakePlatform::onBrokenContract = [](cons
     std::fprintf(stderr, "fake platform: broken contract: %s\n", what.c_str());
     std::abort();
 };
+
+bool FakePlatform::Inject(const std::string& call) {
+    if (++calls != failCall) return false;
+    Log("FAIL " + call);
+    failed = call;
+    return true;
+}
 
 void FakePlatform::Require(bool holds, const std::string& what) {
     if (!holds) onBrokenContract(what);
@@ -178,7 +187,17 @@ bool FakePlatform::Exists(const std::string& path) const {
 }
 
 int FakePlatform::Show(const std::string& text, const std::string& title, unsigned style) {
+    if (Inject("MessageBoxA " + title)) return 0;
     Log("box " + title + "|" + text + "|" + Hex(style));
+    // The box's message loop delivers the running dialog's timer, as Windows does.
+    if (handler_ && window_->timerRunning && !window_->ended && boxDepth_ < 3) {
+        ++boxDepth_;
+        for (int i = 0; i < ticksWhileBoxUp && !window_->ended; ++i) {
+            Log("tick (box up)");
+            handler_->OnTimer(*window_, 1);
+        }
+        --boxDepth_;
+    }
     if ((style & qv::kMbTypeMask) != qv::kMbYesNo) return qv::kIdOk;  // only questions take a scripted answer
     if (boxAnswers.empty()) return qv::kIdNo;
     const int answer = boxAnswers.front();
@@ -187,11 +206,13 @@ int FakePlatform::Show(const std::string& text, const std::string& title, unsign
 }
 
 int FakePlatform::ShowWide(const std::u16string& text, const std::u16string& title, unsigned style) {
+    if (Inject("MessageBoxW " + Utf8(title))) return 0;
     Log("boxw " + Utf8(title) + "|" + Utf8(text) + "|" + Hex(style));
     return qv::kIdOk;
 }
 
 std::unique_ptr<qv::ByteSource> FakePlatform::OpenForReading(const std::string& path) {
+    if (Inject("OpenForReading " + path)) return lastError = qv::kErrorAccessDenied, nullptr;
     Log("open " + path);
     if (!files.count(path) || unreadableFiles.count(path)) {
         lastError = files.count(path) ? qv::kErrorSharingViolation : qv::kErrorFileNotFound;
@@ -201,6 +222,7 @@ std::unique_ptr<qv::ByteSource> FakePlatform::OpenForReading(const std::string& 
 }
 
 std::unique_ptr<qv::ByteSink> FakePlatform::OpenForWriting(const std::string& path) {
+    if (Inject("OpenForWriting " + path)) return lastError = qv::kErrorAccessDenied, nullptr;
     Log("openw " + path);
     if (lockedFiles.count(path)) {
         lastError = qv::kErrorSharingViolation;
@@ -215,6 +237,7 @@ std::unique_ptr<qv::ByteSink> FakePlatform::OpenForWriting(const std::string& pa
 }
 
 bool FakePlatform::DeleteFileA(const std::string& path) {
+    if (Inject("DeleteFileA " + path)) return lastError = qv::kErrorAccessDenied, false;
     Log("delete " + path);
     if (lockedFiles.count(path) || !files.erase(path)) {
         lastError = lockedFiles.count(path) ? qv::kErrorSharingViolation : qv::kErrorFileNotFound;
@@ -224,6 +247,7 @@ bool FakePlatform::DeleteFileA(const std::string& path) {
 }
 
 bool FakePlatform::RemoveDirectoryA(const std::string& path) {
+    if (Inject("RemoveDirectoryA " + path)) return lastError = qv::kErrorAccessDenied, false;
     Log("rmdir " + path);
     const bool busy = std::any_of(files.begin(), files.end(), [&](const auto& f) { return Under(f.first, path); }) ||
                       std::any_of(directories.begin(), directories.end(),
@@ -237,6 +261,7 @@ bool FakePlatform::RemoveDirectoryA(const std::string& path) {
 }
 
 bool FakePlatform::SetCurrentDirectoryA(const std::string& path) {
+    if (Inject("SetCurrentDirectoryA " + path)) return lastError = qv::kErrorAccessDenied, false;
     Log("chdir " + path);
     if (!directories.count(path) && !IsDriveRoot(path)) {
         lastError = qv::kErrorFileNotFound;
@@ -247,6 +272,7 @@ bool FakePlatform::SetCurrentDirectoryA(const std::string& path) {
 }
 
 int FakePlatform::SHFileOperationA(qv::ShellFileOperation& request) {
+    if (Inject(std::string("SHFileOperationA ") + (request.pFrom ? request.pFrom : ""))) return 0x78;  // DE_ACCESSDENIEDSRC
     const char* from = request.pFrom ? request.pFrom : "";
     const std::string path = from;
     Require(from[path.size() + 1] == '\0', "pFrom names one path and ends in two NUL bytes: " + path);
@@ -266,6 +292,7 @@ int FakePlatform::SHFileOperationA(qv::ShellFileOperation& request) {
 
 bool FakePlatform::CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,
                                   const qv::StartupInfo& startup, qv::ProcessInfo& info) {
+    if (Inject("CreateProcessA " + commandLine)) return lastError = qv::kErrorAccessDenied, false;
     Log("create " + commandLine + "|show=" + std::to_string(startup.wShowWindow));
     Require(inheritHandles && creationFlags == qv::kRealtimePriorityClass,
             "children inherit handles and start with creation flags 0x100");
@@ -279,28 +306,34 @@ bool FakePlatform::CreateProcessA(const std::string& commandLine, bool inheritHa
     info.process = nextHandle_++;
     info.thread = nextHandle_++;
     running_[info.process] = waits ? *waits : 0;
+    const unsigned long* code = ForCommand(exitCodes, commandLine);
+    exitCode_[info.process] = code ? *code : 0;
     return true;
 }
 
 unsigned long FakePlatform::WaitForSingleObject(qv::Handle process, unsigned long milliseconds) {
+    if (Inject("WaitForSingleObject")) return lastError = qv::kErrorInvalidHandle, 0xFFFFFFFF;  // WAIT_FAILED
     Log("wait " + std::to_string(milliseconds));
     return running_[process]-- > 0 ? qv::kWaitTimeout : qv::kWaitObject0;
 }
 
 bool FakePlatform::GetExitCodeProcess(qv::Handle process, unsigned long& exitCode) {
+    if (Inject("GetExitCodeProcess")) return lastError = qv::kErrorInvalidHandle, false;
     Log("exitcode " + std::to_string(process));
-    exitCode = 0;
+    exitCode = running_[process] >= 0 ? 259 /* STILL_ACTIVE */ : exitCode_[process];
     if (!failingExitReads.count(++exitReads_)) return true;
     lastError = qv::kErrorInvalidHandle;
     return false;
 }
 
 bool FakePlatform::CloseHandle(qv::Handle handle) {
+    if (Inject("CloseHandle")) return lastError = qv::kErrorInvalidHandle, false;
     Log("closehandle " + std::to_string(handle));
     return true;
 }
 
 long FakePlatform::OpenKey(const std::string& subKey, unsigned long access, qv::Handle& key) {
+    if (Inject("RegOpenKeyExA " + subKey)) return key = 0, qv::kErrorAccessDenied;
     const long status = keys.count(subKey) ? qv::kErrorSuccess : qv::kErrorFileNotFound;
     Log("regopen " + subKey + "|" + Hex(access) + " -> " + std::to_string(status));
     key = 0;
@@ -312,6 +345,8 @@ long FakePlatform::OpenKey(const std::string& subKey, unsigned long access, qv::
 }
 
 long FakePlatform::CloseKey(qv::Handle key) {
+    // A close that fails still counts as the program letting go: there is nothing more it could do.
+    if (Inject("RegCloseKey")) return openKeys_.erase(key), qv::kErrorInvalidHandle;
     const auto open = openKeys_.find(key);
     Log("regclose " + (open == openKeys_.end() ? "(not open)" : open->second));
     if (open == openKeys_.end()) return qv::kErrorInvalidHandle;
@@ -320,6 +355,7 @@ long FakePlatform::CloseKey(qv::Handle key) {
 }
 
 long FakePlatform::QueryValue(qv::Handle key, const std::string& name, char* data, unsigned long& size) {
+    if (Inject("RegQueryValueExA " + name)) return qv::kErrorAccessDenied;
     const auto open = openKeys_.find(key);
     long status = qv::kErrorInvalidHandle;
     if (open != openKeys_.end()) {
@@ -342,6 +378,7 @@ long FakePlatform::QueryValue(qv::Handle key, const std::string& name, char* dat
 
 long FakePlatform::SetValue(qv::Handle key, const std::string& name, unsigned long type, const char* data,
                             unsigned long size) {
+    if (Inject("RegSetValueExA " + name)) return qv::kErrorAccessDenied;
     const std::string bytes(data, size);
     Log("regset " + name + "|" + std::to_string(type) + "|" + bytes);
     const auto open = openKeys_.find(key);
@@ -351,6 +388,7 @@ long FakePlatform::SetValue(qv::Handle key, const std::string& name, unsigned lo
 }
 
 long FakePlatform::DeleteKey(const std::string& subKey) {
+    if (Inject("RegDeleteKeyA " + subKey)) return qv::kErrorAccessDenied;
     long status = qv::kErrorSuccess;
     const bool hasSubkeys =
         std::any_of(keys.begin(), keys.end(), [&](const auto& k) { return Under(k.first, subKey); });
@@ -366,6 +404,7 @@ long FakePlatform::DeleteKey(const std::string& subKey) {
 
 bool FakePlatform::FormatMessageA(unsigned long flags, unsigned long messageId, unsigned long languageId,
                                   std::string& text) {
+    if (Inject("FormatMessageA")) return false;
     Require(flags == 0x1300 && languageId == qv::kLangUserDefault,
             "system texts are asked for with flags 0x1300 in the user's language");
     if (codesWithoutText.count(messageId)) return false;
@@ -375,6 +414,7 @@ bool FakePlatform::FormatMessageA(unsigned long flags, unsigned long messageId, 
 
 bool FakePlatform::FormatMessageW(unsigned long flags, unsigned long messageId, unsigned long languageId,
                                   std::u16string& text) {
+    if (Inject("FormatMessageW")) return false;
     Require((flags & qv::kFormatMessageFromSystem) && (flags & qv::kFormatMessageAllocateBuffer) &&
                 languageId == qv::kLangUserDefault,
             "wide system texts come from the system, allocated, in the user's language");
@@ -386,6 +426,7 @@ bool FakePlatform::FormatMessageW(unsigned long flags, unsigned long messageId, 
 }
 
 unsigned FakePlatform::GetWindowsDirectoryA(char* buffer, unsigned size) {
+    if (Inject("GetWindowsDirectoryA")) return lastError = qv::kErrorAccessDenied, 0;
     Log("windir " + std::to_string(size));
     if (buffer == nullptr || size == 0) {
         if (windowsDirectoryLengthFails) return lastError = qv::kErrorAccessDenied, 0;
@@ -398,6 +439,7 @@ unsigned FakePlatform::GetWindowsDirectoryA(char* buffer, unsigned size) {
 }
 
 bool FakePlatform::GetVersionExA(qv::OsVersionInfo& info) {
+    if (Inject("GetVersionExA")) return false;
     Log("version " + std::to_string(info.dwOSVersionInfoSize));
     if (info.dwOSVersionInfoSize != 148) return false;
     info.dwMajorVersion = 4;
@@ -406,6 +448,7 @@ bool FakePlatform::GetVersionExA(qv::OsVersionInfo& info) {
 }
 
 bool FakePlatform::SHGetFolderPathA(int csidl, std::string& path) {
+    if (Inject("SHGetFolderPathA")) return false;
     const auto folder = shellFolders.find(csidl);
     if (folder == shellFolders.end()) return false;
     path = folder->second;
@@ -413,11 +456,13 @@ bool FakePlatform::SHGetFolderPathA(int csidl, std::string& path) {
 }
 
 bool FakePlatform::GetProfilesDirectoryA(std::string& path) {
+    if (Inject("GetProfilesDirectoryA")) return false;
     path = profilesDirectory;
     return !path.empty();
 }
 
 bool FakePlatform::GetEnvironmentVariableA(const std::string& name, std::string& value) {
+    if (Inject("GetEnvironmentVariableA " + name)) return false;
     const auto variable = environment.find(name);
     if (variable == environment.end()) return false;
     value = variable->second;
@@ -425,6 +470,7 @@ bool FakePlatform::GetEnvironmentVariableA(const std::string& name, std::string&
 }
 
 bool FakePlatform::GetShortPathNameA(const std::string& path, std::string& shortPath) {
+    if (Inject("GetShortPathNameA " + path)) return false;
     const auto name = shortNames.find(path);
     if (name == shortNames.end()) {
         if (!Exists(path)) return false;
@@ -436,6 +482,7 @@ bool FakePlatform::GetShortPathNameA(const std::string& path, std::string& short
 }
 
 qv::HResult FakePlatform::CoInitialize() {
+    if (Inject("CoInitialize")) return static_cast<qv::HResult>(0x80004005);
     Log("coinit");
     return 0;
 }
@@ -453,6 +500,7 @@ std::string GuidText(const qv::Guid& g) {
 
 qv::HResult FakePlatform::CoCreateInstance(const qv::Guid& clsid, unsigned long context, const qv::Guid& iid,
                                     qv::Metabase*& object) {
+    if (Inject("CoCreateInstance")) return object = nullptr, static_cast<qv::HResult>(0x80004005);
     object = nullptr;
     qv::HResult result = static_cast<qv::HResult>(0x80040154);  // REGDB_E_CLASSNOTREG
     if (metabase) result = metabase->createResult;
@@ -473,9 +521,20 @@ void FakePlatform::Exit(int status) {
 // As the modal loop does: initialisation first, and a dialog ended there is
 // never shown and gets no tick; then timer ticks until something ends it.
 int FakePlatform::RunModal(int templateId, qv::DialogHandler& handler) {
+    if (Inject("DialogBoxParamA")) return -1;  // the dialog could not be made
     Log("dialog " + std::to_string(templateId));
     FakeDialogWindow window(log);
     const auto escape = escapeAfterTicks.find(++dialogs_);
+    qv::DialogHandler* outerHandler = handler_;
+    FakeDialogWindow* outerWindow = window_;
+    handler_ = &handler;
+    window_ = &window;
+    struct Restore {
+        FakePlatform& fake;
+        qv::DialogHandler* handler;
+        FakeDialogWindow* window;
+        ~Restore() { fake.handler_ = handler, fake.window_ = window; }
+    } restore{*this, outerHandler, outerWindow};
     handler.OnInitDialog(window);
     for (int tick = 0; !window.ended; ++tick) {
         if (escape != escapeAfterTicks.end() && tick == escape->second) {
@@ -503,7 +562,8 @@ constexpr qv::HResult kDataNotFound = static_cast<qv::HResult>(0x800CC801);
 
 qv::HResult FakeMetabase::Result(const std::string& call, const std::string& arguments, qv::HResult ok) {
     const auto failure = failures.find(call);
-    const qv::HResult result = failure == failures.end() ? ok : failure->second;
+    qv::HResult result = failure == failures.end() ? ok : failure->second;
+    if (fake_.Inject("IMSAdminBase::" + call)) result = static_cast<qv::HResult>(0x80004005);
     fake_.Log("mb " + call + (arguments.empty() ? "" : " " + arguments) + " -> " +
               Hex(static_cast<std::uint32_t>(result), 8));
     return result;
@@ -603,7 +663,7 @@ qv::HResult FakeMetabase::SetData(qv::MetadataHandle handle, const std::u16strin
 
 qv::HResult FakeMetabase::CloseKey(qv::MetadataHandle handle) {
     const qv::HResult result = Result("CloseKey", std::to_string(handle), handles_.count(handle) ? 0 : kInvalidHandle);
-    if (result >= 0) handles_.erase(handle);
+    handles_.erase(handle);  // even a failed close is the program letting go
     return result;
 }
 

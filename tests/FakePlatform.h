@@ -44,15 +44,21 @@ public:
     void SetProgressStep(int step) override { Log("step ", step); }
     void StepProgress() override { log_.push_back("stepit"); }
     void SetProgressPos(int position) override { Log("pos ", position); }
-    void StartTimer(unsigned id, unsigned milliseconds) override { Log("timer ", id, " ", milliseconds); }
-    void StopTimer(unsigned id) override { Log("killtimer ", id); }
+    void StartTimer(unsigned id, unsigned milliseconds) override {
+        Log("timer ", id, " ", milliseconds);
+        timerRunning = true;
+    }
+    void StopTimer(unsigned id) override {
+        Log("killtimer ", id);
+        timerRunning = false;
+    }
     void End(int value) override {
         Log("end ", value);
         ended = true;
         result = value;
     }
 
-    bool ended = false;
+    bool ended = false, timerRunning = false;
     int result = 0;
 
 private:
@@ -109,9 +115,17 @@ public:
     std::deque<int> boxAnswers;                        // for Yes/No boxes, then IDNO; other boxes get IDOK
     std::map<std::string, unsigned long> startErrors;  // command-line prefix -> error of the failed start
     std::map<std::string, int> runningWaits;           // command-line prefix -> waits the child outlives
+    std::map<std::string, unsigned long> exitCodes;    // command-line prefix -> the child's exit code
     std::set<int> failingExitReads;                    // 1-based numbers of GetExitCodeProcess calls that fail
     std::map<int, int> escapeAfterTicks;               // 1-based dialog number -> ticks before Escape
+    int ticksWhileBoxUp = 0;  // timer ticks a box's own message loop lets through to a running dialog
     std::function<bool(unsigned char)> leadByte = [](unsigned char) { return false; };
+
+    // Fault injection: every platform call counts; the one numbered
+    // `failCall` fails as the real call would, logged as "FAIL <call>".
+    int calls = 0, failCall = 0;
+    std::string failed;  // the call that was made to fail
+    bool Inject(const std::string& call);
 
     // Called when the logic uses a call against its contract (a test fails;
     // a fuzzer stops). By default it aborts.
@@ -190,8 +204,11 @@ private:
 
     qv::Handle nextHandle_ = 100;
     std::map<qv::Handle, int> running_;          // child -> waits it still outlives
+    std::map<qv::Handle, unsigned long> exitCode_;
     std::map<qv::Handle, std::string> openKeys_;  // registry handle -> key
-    int exitReads_ = 0, dialogs_ = 0;
+    int exitReads_ = 0, dialogs_ = 0, boxDepth_ = 0;
+    qv::DialogHandler* handler_ = nullptr;  // the dialog whose modal loop runs now
+    FakeDialogWindow* window_ = nullptr;
 };
 
 // The IIS Admin Base Object with one metabase behind it. Each call is logged

@@ -138,5 +138,21 @@ TEST(NetscapeConfig, NothingOutsideTheBlockIsLostWhateverFails) {
                                             " to restore Netscape configuration. |0x2040"));
 }
 
+TEST(NetscapeConfig, ConfigurationOfSeveralMegabytesLosesOnlyItsBlocks) {
+    std::string before, after;
+    for (int i = 0; i < 40000; ++i) {
+        const std::string line = "NameTrans fn=pfx2dir from=/d" + std::to_string(i) + " dir=C:/docs/" +
+                                 std::string(static_cast<std::size_t>(i % 300), 'p') + "\n";
+        before += line;
+        after += line;
+        if (i % 5000 == 0) before += kBegin + "\nInit fn=qv-init" + std::to_string(i) + "\n" + kEnd + "\n";
+    }
+    ASSERT_GT(before.size(), 6'000'000u);
+    Restore restore(before);
+    restore.fake.chunkSize = 65536;
+    EXPECT_EQ(restore.Run().result, 1);
+    EXPECT_TRUE(restore.Config() == Written(after));
+}
+
 }  // namespace
 }  // namespace qvtest

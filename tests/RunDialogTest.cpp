@@ -105,6 +105,29 @@ TEST(RunDialog, UnreadableExitCodeShowsTheErrorAndEndsWithZero) {
                                                "pos 300", "closehandle 100", "end 0"));
 }
 
+TEST(RunDialog, ErrorBoxFromTheTimerShowsOnceAndTheHandleClosesOnce) {
+    // The box's own message loop lets timer ticks through; they must not re-enter the tick.
+    for (const bool stillRunning : {true, false}) {
+        FakePlatform fake;
+        fake.ticksWhileBoxUp = 4;
+        fake.failingExitReads = {1};
+        if (stillRunning) fake.runningWaits["srv"] = 5;
+        EXPECT_EQ(RunOne(fake, "srv", "-x"), 0);
+        EXPECT_EQ(Count(fake, "tick (box up)"), 4);
+        EXPECT_EQ(fake.Only({"box"}).size(), 1u);
+        EXPECT_EQ(fake.Only({"exitcode"}).size(), 1u);
+        EXPECT_EQ(fake.Only({"closehandle"}).size(), stillRunning ? 0u : 1u);
+        EXPECT_THAT(fake.Only({"end"}), ElementsAre("end 0"));
+    }
+}
+
+TEST(RunDialog, ChildsExitCodeIsNeverLookedAt) {
+    FakePlatform fake;
+    fake.exitCodes["srv"] = 1603;
+    EXPECT_EQ(RunOne(fake, "srv", "-x"), 1);
+    EXPECT_THAT(fake.Only({"box"}), ::testing::IsEmpty());
+}
+
 TEST(RunDialog, EscapeLeavesTheChildRunningAndTheUninstallGoesOn) {
     FakePlatform fake;
     fake.files["list.txt"] = "C:\\a\\mgmtsrvr.exe\nC:\\b\\jobsrvr.exe\n";

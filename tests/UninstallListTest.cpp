@@ -252,5 +252,43 @@ TEST(UninstallList, FailedNetscapeRestoreClosesTheListAndStopsEverything) {
                 "box Information|Cannot find " + config + " to restore Netscape configuration. |0x2040");
 }
 
+TEST(UninstallList, ReadErrorOrCtrlZEndsTheListAtItsPlace) {
+    // A read error inside a line: the part read is no line, and nothing after it runs.
+    const std::string list = "C:\\q\\mgmtsrvr.exe\nC:\\q\\jobsrvr.exe\nC:\\Prog\n";
+    Driver broken;
+    broken.fake.readErrorAfter["list.txt"] = 24;  // in the middle of the jobsrvr line
+    EXPECT_THAT(broken.Run(list).Effects(), ElementsAre("create C:\\q\\mgmtsrvr.exe\n -Sremove|show=7"));
+    EXPECT_EQ(broken.InstallDir(), "");
+    EXPECT_EQ(broken.result, 1);  // the clean-up runs as at the end of the list
+
+    // Ctrl-Z inside a line ends the file there: what stands before it is the last line.
+    Driver ctrlZ;
+    EXPECT_THAT(ctrlZ.Run(std::string("C:\\Prog\\jobs\x1Arvr.exe\nC:\\q\\mgmtsrvr.exe\n")).Effects(), IsEmpty());
+    EXPECT_EQ(ctrlZ.InstallDir(), "C:\\Prog\\jobs");
+}
+
+TEST(UninstallList, HugeAndOddListsAreReadPieceByPieceWithoutLoss) {
+    // A line of three megabytes is read in pieces of 199; only the piece with the keyword acts.
+    std::string huge(3'000'000, 'x');
+    huge += "\\portinst.exe\n";
+    Driver big;
+    const Log effects = big.Run(huge + "C:\\q\\jobsrvr.exe\n").Effects();
+    ASSERT_EQ(effects.size(), 2u);
+    EXPECT_THAT(effects[0], ::testing::EndsWith(std::string(75, 'x') + "\\portinst.exe\n nogui remove tcp|show=7"));
+    EXPECT_EQ(effects[0].size(), std::string("create ").size() + 75 + 14 + 24);
+    EXPECT_EQ(effects[1], "create C:\\q\\jobsrvr.exe\n -Sremove|show=7");
+
+    // A lead byte as the last byte of a piece: the next piece starts afresh, and a keyword in it counts.
+    Driver dbcs;
+    dbcs.fake.leadByte = [](unsigned char b) { return b >= 0x81 && b <= 0x9F; };
+    const std::string edge = std::string(198, 'y') + "\x81" + "mgmtsrvr.exe\n";
+    EXPECT_THAT(dbcs.Run(edge).Effects(), ElementsAre("create mgmtsrvr.exe\n -Sremove|show=7"));
+
+    // Lone CRs stay in the line; a list of NUL bytes only runs nothing.
+    Driver cr;
+    EXPECT_THAT(cr.Run("C:\\a\rb\\jobsrvr.exe\r\r\n").Effects(), ElementsAre("create C:\\a\rb\\jobsrvr.exe\r\n -Sremove|show=7"));
+    EXPECT_THAT(Driver().Run(std::string(1000, '\0')).Effects(), IsEmpty());
+}
+
 }  // namespace
 }  // namespace qvtest
