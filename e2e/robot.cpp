@@ -2,7 +2,8 @@
 // would, and writes what it sees as JSON lines (one event per line).
 //
 //   robot.exe --cmdfile F --out F [--cwd D] [--answers YNY] [--answer-delay MS]
-//             [--escape-after MS] [--timeout MS]
+//             [--escape-after MS [--end-with escape|enter|close]] [--restore-after MS]
+//             [--timeout MS]
 //   robot.exe --errtext CODE [--wide 1] --out F
 //   robot.exe --shortname PATH --out F
 //   robot.exe --hold FILE [--share r|rw|none] --out F [--timeout MS]
@@ -25,6 +26,9 @@ static size_t nextAnswer;
 static DWORD answerDelay;
 static DWORD escapeAfter;
 static bool escapeWanted;
+static std::string endWith = "escape";  // how the user ends a progress dialog's wait
+static DWORD restoreAfter;
+static bool restoreWanted;
 
 // One JSON object built field by field.
 struct Event {
@@ -191,6 +195,7 @@ struct Tracked {
     DWORD recordedAt;
     bool answered;
     bool escaped;
+    bool restored;
     DWORD lastSample;
     int answerId;
     bool gone;
@@ -356,11 +361,23 @@ static void Scan()
                 t.lastSample = now;
             }
             if (escapeWanted && !t.escaped && now - t.firstSeen >= escapeAfter) {
-                PostMessageA(t.hwnd, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-                PostMessageA(t.hwnd, WM_KEYUP, VK_ESCAPE, 0xC0010001);
-                Event("escape").Num("dlg", t.number).Write();
+                if (endWith == "close") {
+                    PostMessageA(t.hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);  // the close box
+                } else {
+                    WPARAM key = endWith == "enter" ? VK_RETURN : VK_ESCAPE;
+                    PostMessageA(t.hwnd, WM_KEYDOWN, key, 0x00010001);
+                    PostMessageA(t.hwnd, WM_KEYUP, key, 0xC0010001);
+                }
+                Event("escape").Num("dlg", t.number).Str("how", endWith).Write();
                 t.escaped = true;
                 escapeWanted = false;
+            }
+            // The user brings a minimised dialog back, once.
+            if (restoreWanted && !t.restored && IsIconic(t.hwnd) && now - t.firstSeen >= restoreAfter) {
+                PostMessageA(t.hwnd, WM_SYSCOMMAND, SC_RESTORE, 0);
+                Event("restore").Num("dlg", t.number).Write();
+                t.restored = true;
+                restoreWanted = false;
             }
             break;
         case Tracked::Other:
@@ -421,6 +438,8 @@ int main(int argc, char** argv)
         else if (opt == "--answers") answers = val;
         else if (opt == "--answer-delay") answerDelay = strtoul(val, NULL, 10);
         else if (opt == "--escape-after") { escapeAfter = strtoul(val, NULL, 10); escapeWanted = true; }
+        else if (opt == "--end-with") endWith = val;
+        else if (opt == "--restore-after") { restoreAfter = strtoul(val, NULL, 10); restoreWanted = true; }
         else if (opt == "--timeout") timeout = strtoul(val, NULL, 10);
         else if (opt == "--errtext") { errtext = (long)strtoul(val, NULL, 0); wantErrtext = true; }
         else if (opt == "--wide") wide = strcmp(val, "1") == 0;
