@@ -31,7 +31,7 @@ bool UninstallApp::InitInstance() {
 }
 
 int UninstallApp::RunUninstallList(const std::string& path, bool silent) {
-    return qv::RunUninstallList(platform_, path, silent);
+    return qv::RunUninstallList(platform_, path, silent, observer);
 }
 
 }  // namespace qv

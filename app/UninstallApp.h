@@ -5,6 +5,7 @@
 
 #include "app/UninstallCommandLineInfo.h"
 #include "platform/Framework.h"
+#include "uninstall/UninstallList.h"
 
 namespace qv {
 
@@ -19,6 +20,7 @@ public:
 
     UninstallCommandLineInfo commandLine;
     std::string listPath;
+    ListObserver* observer = nullptr;  // a preview watches the driver; the uninstaller has none
 };
 
 }  // namespace qv

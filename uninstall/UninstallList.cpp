@@ -20,29 +20,54 @@ public:
         : platform_(platform), list_(list), silent_(silent) {}
 
     // The first row of the line table whose test holds decides.
-    LineResult Handle(const std::string& line) {
-        if (Has(line, "mgmtsrvr") || Has(line, "storsrvr") || Has(line, "jobsrvr")) {
+    int Classify(const std::string& line) {
+        if (Has(line, "mgmtsrvr")) return kRowManagementServer;
+        if (Has(line, "storsrvr")) return kRowObjectStoreServer;
+        if (Has(line, "jobsrvr")) return kRowJobServer;
+        if (Has(line, "portinst")) return kRowPortMapper;
+        if (Has(line, "isapi.dll")) return kRowFilter;
+        if (Has(line, "IIS_VER=")) return kRowIis;
+        if (Has(line, "Server") && Has(line, "Netscape")) return kRowNetscapeService;
+        if (Has(line, "config\\OBJ~1.CON")) return kRowNetscapeConfig;
+        if (Has(line, "Uninst.isu")) return kRowInstallShield;
+        return line.size() >= 3 ? kRowDirectory : kRowIgnored;
+    }
+
+    LineResult Handle(const std::string& line, int row) {
+        switch (row) {
+        case kRowManagementServer:
+        case kRowObjectStoreServer:
+        case kRowJobServer:
             StopServerService(platform_, line);
-        } else if (Has(line, "portinst")) {
+            break;
+        case kRowPortMapper:
             RemovePortMapper(platform_, line);
-        } else if (Has(line, "isapi.dll")) {
+            break;
+        case kRowFilter:
             state.isapiFilterPath = WithoutLineFeed(line);
-        } else if (Has(line, "IIS_VER=")) {
+            break;
+        case kRowIis:
             HandleIisLine(line);
-        } else if (Has(line, "Server") && Has(line, "Netscape")) {
+            break;
+        case kRowNetscapeService:
             StopNetscape(platform_, state, line);
-        } else if (Has(line, "config\\OBJ~1.CON")) {
+            break;
+        case kRowNetscapeConfig:
             if (!RestoreNetscapeConfig(platform_, line)) {
                 list_.Close();
                 return LineResult::Stop;
             }
-        } else if (Has(line, "Uninst.isu")) {
+            break;
+        case kRowInstallShield:
             state.isuLogPath = WithoutQuotesAndLineFeeds(line);
             list_.Close();
             RunInstallShieldUninstaller(platform_, line, silent_);
             return LineResult::ReadingEnded;
-        } else if (line.size() >= 3) {
+        case kRowDirectory:
             state.installDir = WithoutQuotesAndLineFeeds(line);
+            break;
+        default:
+            break;
         }
         return LineResult::Next;
     }
@@ -74,7 +99,7 @@ private:
 
 }  // namespace
 
-int RunUninstallList(Platform& platform, const std::string& listPath, bool silent) {
+int RunUninstallList(Platform& platform, const std::string& listPath, bool silent, ListObserver* observer) {
     std::unique_ptr<ByteSource> file = platform.files.OpenForReading(listPath);
     if (!file) {
         platform.boxes.Show("Cannot open uninstall configuration file " + listPath + " .", "Error",
@@ -86,10 +111,16 @@ int RunUninstallList(Platform& platform, const std::string& listPath, bool silen
 
     std::string piece;
     LineResult result = LineResult::Next;
-    while (result == LineResult::Next && list.ReadPiece(piece, kListLineBuffer))
-        result = driver.Handle(piece.substr(0, piece.find('\0')));  // a NUL byte ends the line's text
+    while (result == LineResult::Next && list.ReadPiece(piece, kListLineBuffer)) {
+        const std::string line = piece.substr(0, piece.find('\0'));  // a NUL byte ends the line's text
+        const int row = driver.Classify(line);
+        if (observer) observer->OnPiece(piece, line, row);
+        result = driver.Handle(line, row);
+        if (observer) observer->OnPieceDone(driver.state);
+    }
     if (result == LineResult::Stop) return 0;
     list.Close();  // closes nothing when the InstallShield line closed it already
+    if (observer) observer->OnCleanup();
     return RunClosingCleanup(platform, driver.state, listPath, silent);
 }
 

@@ -3,13 +3,41 @@
 #include <string>
 
 #include "platform/Platform.h"
+#include "uninstall/CleanupState.h"
 
 namespace qv {
+
+// The rows of the line table, in the order they are tested.
+enum : int {
+    kRowManagementServer = 1,
+    kRowObjectStoreServer,
+    kRowJobServer,
+    kRowPortMapper,
+    kRowFilter,
+    kRowIis,
+    kRowNetscapeService,
+    kRowNetscapeConfig,
+    kRowInstallShield,
+    kRowDirectory,
+    kRowIgnored,
+};
+
+// Told what the driver does with each piece of the list, for a preview.
+class ListObserver {
+public:
+    virtual ~ListObserver() = default;
+    // A piece as read (NUL bytes included), its line's text, and the row that claims it; before it is carried out.
+    virtual void OnPiece(const std::string& piece, const std::string& line, int row) = 0;
+    // After it was carried out.
+    virtual void OnPieceDone(const CleanupState& state) = 0;
+    // Reading has ended and the closing clean-up begins.
+    virtual void OnCleanup() = 0;
+};
 
 // Reads the uninstall list line by line and carries each line out, then
 // runs the closing clean-up. Returns 1 when the list was carried out to its
 // end, 0 when it could not be opened or had to stop early.
-int RunUninstallList(Platform& platform, const std::string& listPath, bool silent);
+int RunUninstallList(Platform& platform, const std::string& listPath, bool silent, ListObserver* observer = nullptr);
 
 // One read of the list gives at most this many characters.
 constexpr std::size_t kListLineBuffer = 200;
