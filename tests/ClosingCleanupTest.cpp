@@ -136,11 +136,12 @@ TEST(ClosingCleanup, StartMenuDeletionsRunWithTheFlagsStageOneLeft) {
                                              "shell " + kStartMenu + " Delvora Suite 4|" + hex + "|Deleting folders",
                                              "rmdir " + kStartMenu + " Delvora Suite 4"}));
     }
-    Cleanup silent;  // also when no question could be asked
+    Cleanup silent;  // also when no question could be asked; each folder shell-deleted, then removed
     silent.Run(true);
-    EXPECT_THAT(silent.fake.Only({"shell"}),
-                ElementsAre("shell " + kStartMenu + "|0x454|Deleting folders",
-                            "shell " + kStartMenu + " Delvora Suite 4|0x454|Deleting folders"));
+    EXPECT_THAT(silent.fake.Only({"shell", "rmdir"}),
+                ElementsAre("shell " + kStartMenu + "|0x454|Deleting folders", "rmdir " + kStartMenu,
+                            "shell " + kStartMenu + " Delvora Suite 4|0x454|Deleting folders",
+                            "rmdir " + kStartMenu + " Delvora Suite 4"));
 }
 
 TEST(ClosingCleanup, SilentRunAsksNothingKeepsDirectoryAndRootButRemovesMenusKeysAndList) {
@@ -249,6 +250,54 @@ TEST(ClosingCleanup, RootIsNeverOfferedWhenItHoldsOtherSoftwareOrTheSystem) {
     }
     FakePlatform plain;
     EXPECT_EQ(qv::InstallRoot("D:\\Apps\\Quorvan\\QvUninst.txt", plain), "D:\\Apps");
+    EXPECT_EQ(qv::InstallRoot("C:\\a\\Quorvan\\QvUninst.txt", plain), "C:\\a");  // index 4 counts
+    // The guard is a plain byte search: a lead byte before "Microsoft" does not hide it.
+    Cleanup dbcs;
+    dbcs.fake.leadByte = [](unsigned char b) { return b >= 0x81 && b <= 0x9F; };
+    dbcs.listPath = "C:\\\x81Microsoft\\QvUninst.txt";
+    dbcs.state.installDir.clear();
+    EXPECT_THAT(dbcs.Run().Seen({"box"}), ElementsAre(kCompleted));
+}
+
+TEST(ClosingCleanup, RootGuardKnowsEveryFolderTheSystemShares) {
+    struct Case {
+        const char* what;
+        std::string listPath;
+        std::function<void(FakePlatform&)> machine;
+        bool offered;
+    };
+    const Case cases[] = {
+        {"x86 program files", "C:\\Program Files (x86)\\Quorvan\\QvUninst.txt",
+         [](FakePlatform& f) { f.shellFolders = {{0x2a, "C:\\Program Files (x86)"}}; }, false},
+        {"common files", "C:\\Program Files\\Quorvan\\QvUninst.txt",
+         [](FakePlatform& f) { f.shellFolders = {{0x2b, "C:\\Program Files\\Common Files"}}; }, false},
+        {"x86 common files", "C:\\Program Files (x86)\\Quorvan\\QvUninst.txt",
+         [](FakePlatform& f) { f.shellFolders = {{0x2c, "C:\\Program Files (x86)\\Common Files"}}; }, false},
+        {"the shell's Windows folder", "D:\\WINNT\\Quorvan\\QvUninst.txt",
+         [](FakePlatform& f) { f.shellFolders = {{0x24, "D:\\WINNT"}}; }, false},
+        {"profiles", "C:\\Users\\Quorvan\\QvUninst.txt", [](FakePlatform& f) { f.profilesDirectory = "C:\\Users"; },
+         false},
+        {"64-bit common files", "C:\\Program Files\\Quorvan\\QvUninst.txt",
+         [](FakePlatform& f) { f.environment["CommonProgramW6432"] = "C:\\Program Files\\Common Files"; }, false},
+        {"letter case a..z", "e:\\apps az\\Quorvan\\QvUninst.txt",
+         [](FakePlatform& f) { f.environment["ProgramW6432"] = "E:\\APPS AZ"; }, false},
+        {"a shared folder named by its 8.3 name", "C:\\Program Files\\Quorvan\\QvUninst.txt",
+         [](FakePlatform& f) {
+             f.shellFolders = {{0x26, "C:\\PROGRA~1"}};
+             f.shortNames["C:\\Program Files"] = "C:\\PROGRA~1";
+         },
+         false},
+        {"a name that only begins the same", "C:\\Program\\Quorvan\\QvUninst.txt",
+         [](FakePlatform& f) { f.shellFolders = {{0x26, "C:\\Program Files"}}; }, true},
+    };
+    for (const Case& c : cases) {
+        Cleanup run;
+        run.state.installDir.clear();
+        c.machine(run.fake);
+        run.listPath = c.listPath;
+        run.Run();
+        EXPECT_EQ(run.Seen({"box"}).size(), c.offered ? 2u : 1u) << c.what;
+    }
 }
 
 TEST(ClosingCleanup, RootSearchSkipsTrailBytesOfDoubleByteCharacters) {

@@ -105,8 +105,9 @@ std::string BoxFor(const std::string& call) {
     if (call == "OpenForWriting " + config || call == "OpenForReading " + kTemp || call == "WriteFile " + config ||
         call == "CloseHandle " + config || call == "ReadFile " + kTemp)
         return "box Information|Cannot write " + config;
-    if (call == "WriteFile " + kTemp || call == "CloseHandle " + kTemp || call == "ReadFile " + config)
+    if (call == "WriteFile " + kTemp || call == "CloseHandle " + kTemp)
         return "box Information|Cannot write temporary file ";
+    if (call == "ReadFile " + config) return "box Information|Cannot read " + config;
     if (call == "CoCreateInstance" || call == "IMSAdminBase::OpenKey" || call == "IMSAdminBase::GetData" ||
         call == "IMSAdminBase::SetData")
         return "boxw ERROR|";

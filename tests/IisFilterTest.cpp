@@ -117,6 +117,8 @@ TEST(IisFilter, EveryFailingCallShowsItsErrorAndClosesWhatWasOpened) {
 TEST(IisFilter, ErrorBoxShowsWin32TextsByTheirCodeOthersWhole) {
     const std::tuple<qv::HResult, std::set<unsigned long>, std::set<unsigned long>, std::string> cases[] = {
         {static_cast<qv::HResult>(0x80070005), {}, {}, "system text for 0x00000005"},
+        {static_cast<qv::HResult>(0x80071392), {}, {}, "system text for 0x00001392"},  // all 16 low bits
+        {static_cast<qv::HResult>(0x88070005), {}, {}, "system text for 0x88070005"},  // facility 0x807, not 7
         {static_cast<qv::HResult>(0x80040154), {}, {}, "system text for 0x80040154"},
         {static_cast<qv::HResult>(0x800CC801), {0x800CC801}, {}, "Error 0x800CC801."},
         {static_cast<qv::HResult>(0x80070057), {}, {0x57}, "system text for 0x00000057 (inserts left)"},
@@ -142,6 +144,9 @@ TEST(IisFilter, RegistryFilterListLosesThePathAndNothingElse) {
         {p + ",A", "A"},
         {p + ",A," + p, "A"},
         {"A,C:\\W3\\ISAPI.DLL", "A,C:\\W3\\ISAPI.DLL"},
+        {"A," + p + "," + p, "A"},
+        {"," + p + ",A", ",,A"},  // a match at the very start is no match after a comma
+        {std::string(184, 'b') + "," + p, std::string(184, 'b')},  // exactly the 200-byte buffer
         {"A,B", "A,B"},
     };
     for (const auto& [before, after] : cases) {

@@ -104,6 +104,8 @@ TEST(NetscapeConfig, NothingOutsideTheBlockIsLostWhateverFails) {
                              " to restore Netscape configuration. The restored text is in " + kTemp + ". |0x2040";
     const std::string unchanged = "box Information|Cannot write temporary file " + kTemp +
                                   " to restore Netscape configuration. " + kConfig + " is unchanged. |0x2040";
+    const std::string unread =
+        "box Information|Cannot read " + kConfig + " to restore Netscape configuration. It is unchanged. |0x2040";
     struct Case {
         const char* what;
         std::function<void(FakePlatform&)> fault;
@@ -118,7 +120,7 @@ TEST(NetscapeConfig, NothingOutsideTheBlockIsLostWhateverFails) {
         {"disk full writing the copy", [](FakePlatform& f) { f.writeErrorAfter[kTemp] = 5; }, original, unchanged,
          false},
         {"read error in the configuration", [](FakePlatform& f) { f.readErrorAfter[kConfig] = 12; }, original,
-         unchanged, false},
+         unread, false},
     };
     for (const Case& c : cases) {
         Restore restore(original);

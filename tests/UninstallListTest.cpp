@@ -261,10 +261,14 @@ TEST(UninstallList, ReadErrorOrCtrlZEndsTheListAtItsPlace) {
     EXPECT_EQ(broken.InstallDir(), "");
     EXPECT_EQ(broken.result, 1);  // the clean-up runs as at the end of the list
 
-    // Ctrl-Z inside a line ends the file there: what stands before it is the last line.
-    Driver ctrlZ;
-    EXPECT_THAT(ctrlZ.Run(std::string("C:\\Prog\\jobs\x1Arvr.exe\nC:\\q\\mgmtsrvr.exe\n")).Effects(), IsEmpty());
-    EXPECT_EQ(ctrlZ.InstallDir(), "C:\\Prog\\jobs");
+    // Ctrl-Z inside a line ends the file there, however the reads fall: what stands before it is the last line.
+    for (std::size_t chunk : {std::size_t(1), std::size_t(7), std::size_t(4096)}) {
+        Driver ctrlZ;
+        ctrlZ.fake.chunkSize = chunk;
+        EXPECT_THAT(ctrlZ.Run(std::string("C:\\q\\jobsrvr.exe\nC:\\Prog\x1A\\jobs.exe\nC:\\q\\mgmtsrvr.exe\n")).Effects(),
+                    ElementsAre("create C:\\q\\jobsrvr.exe\n -Sremove|show=7"));
+        EXPECT_EQ(ctrlZ.InstallDir(), "C:\\Prog") << chunk;
+    }
 }
 
 TEST(UninstallList, HugeAndOddListsAreReadPieceByPieceWithoutLoss) {

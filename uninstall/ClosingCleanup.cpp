@@ -7,7 +7,6 @@
 #include "runner/ShowLastError.h"
 #include "uninstall/Commands.h"
 #include "uninstall/InstallRoot.h"
-#include "uninstall/ListLine.h"
 
 namespace qv {
 
@@ -99,7 +98,7 @@ private:
         RemoveStartMenuFolder(folder);
         RemoveStartMenuFolder(folder + kSuiteStartMenu);
 
-        if (root.empty() || Has(root, "Netscape") || Has(root, "Microsoft") ||
+        if (root.empty() || root.find("Netscape") != std::string::npos || root.find("Microsoft") != std::string::npos ||
             IsSharedSystemFolder(root, windows, platform_))
             return true;
         Name(root);
@@ -162,9 +161,6 @@ private:
                              kMbOk);
     }
 
-    bool Has(const std::string& text, const char* keyword) {
-        return ContainsKeyword(text, keyword, platform_.codePage);
-    }
 
     Platform& platform_;
     CleanupState& state_;

@@ -15,10 +15,10 @@ constexpr std::size_t kPieceBuffer = 200;
 
 void Tell(Platform& platform, const std::string& text) { platform.boxes.Show(text, kTitle, kStyle); }
 
+enum class Filtered { Whole, ReadFailed, WriteFailed };
+
 // Step 4: every piece outside a marked block goes to the temporary file.
-// False when the configuration could not be read to its end or the
-// temporary file not written whole.
-bool Filter(std::unique_ptr<ByteSource> config, std::unique_ptr<ByteSink> temp) {
+Filtered Filter(std::unique_ptr<ByteSource> config, std::unique_ptr<ByteSink> temp) {
     TextModeReader reader(std::move(config), CtrlZ::IsText);
     TextModeWriter writer(std::move(temp));
     bool inBlock = false;
@@ -31,7 +31,8 @@ bool Filter(std::unique_ptr<ByteSource> config, std::unique_ptr<ByteSink> temp) 
         if (piece.find(kEndMarker) != std::string::npos) inBlock = false;
     }
     reader.Close();
-    return writer.Close() && !reader.Failed();
+    if (!writer.Close()) return Filtered::WriteFailed;
+    return reader.Failed() ? Filtered::ReadFailed : Filtered::Whole;
 }
 
 // Step 6: the filtered text back into the configuration file, piece by piece.
@@ -60,11 +61,14 @@ int RestoreNetscapeConfig(Platform& platform, const std::string& line) {
         Tell(platform, "Cannot create temporary file " + tempPath + " to restore Netscape configuration. ");
         return 0;  // the configuration file closes with `config`
     }
-    if (!Filter(std::move(config), std::move(temp))) {
+    const Filtered filtered = Filter(std::move(config), std::move(temp));
+    if (filtered != Filtered::Whole) {
         // Nothing of the configuration has changed; a half-written copy is no use.
         platform.files.DeleteFileA(tempPath);
-        Tell(platform, "Cannot write temporary file " + tempPath + " to restore Netscape configuration. " +
-                           configPath + " is unchanged. ");
+        Tell(platform, filtered == Filtered::ReadFailed
+                           ? "Cannot read " + configPath + " to restore Netscape configuration. It is unchanged. "
+                           : "Cannot write temporary file " + tempPath + " to restore Netscape configuration. " +
+                                 configPath + " is unchanged. ");
         return 1;
     }
 
