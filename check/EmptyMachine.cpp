@@ -1,0 +1,66 @@
+#include "check/EmptyMachine.h"
+
+#include <cstring>
+
+#include "check/PlanningPlatform.h"
+
+namespace qv::check {
+
+namespace {
+const char kWindows[] = "C:\\WINDOWS";
+}
+
+EmptyMachine::EmptyMachine(FileSystem& listFiles, std::string listFile)
+    : listFiles_(listFiles),
+      listFile_(std::move(listFile)),
+      platform_{*this, *this, *this, *this, *this, *this, *this, *this, *this, *this} {}
+
+std::unique_ptr<ByteSource> EmptyMachine::OpenForReading(const std::string& path) {
+    return path == listFile_ ? listFiles_.OpenForReading(path) : nullptr;
+}
+
+bool EmptyMachine::FormatMessageA(unsigned long, unsigned long messageId, unsigned long, std::string& text) {
+    text = "(the system's text for error " + std::to_string(messageId) + ")";
+    return true;
+}
+
+// Only the COM errors of the metabase come this way; an empty machine has no text for them.
+bool EmptyMachine::FormatMessageW(unsigned long, unsigned long, unsigned long, std::u16string&) { return false; }
+
+unsigned EmptyMachine::GetWindowsDirectoryA(char* buffer, unsigned size) {
+    const unsigned length = sizeof kWindows - 1;
+    if (!buffer || size <= length) return length + 1;
+    std::memcpy(buffer, kWindows, length + 1);
+    return length;
+}
+
+bool EmptyMachine::GetVersionExA(OsVersionInfo& info) {
+    info.dwMajorVersion = 5;
+    info.dwMinorVersion = 1;
+    info.dwPlatformId = kPlatformWin32Nt;
+    return true;
+}
+
+bool EmptyMachine::SHGetFolderPathA(int csidl, std::string& path) {
+    switch (csidl) {
+    case 0x24: path = kWindows; return true;
+    case 0x26: path = "C:\\Program Files"; return true;
+    case 0x2b: path = "C:\\Program Files\\Common Files"; return true;
+    case 0x23: path = "C:\\Documents and Settings\\All Users\\Application Data"; return true;
+    default: return false;
+    }
+}
+
+bool EmptyMachine::GetProfilesDirectoryA(std::string& path) {
+    path = "C:\\Documents and Settings";
+    return true;
+}
+
+HResult EmptyMachine::CoCreateInstance(const Guid&, unsigned long, const Guid&, Metabase*& object) {
+    object = nullptr;
+    return static_cast<HResult>(0x80040154);  // no IIS: the class is not registered
+}
+
+void EmptyMachine::Exit(int status) { throw PlannedExit{status}; }
+
+}  // namespace qv::check

@@ -1,0 +1,79 @@
+// A machine with nothing on it but the uninstall list: no keys, no folders,
+// no IIS. Windows NT in C:\WINDOWS, whose system folders have their usual
+// names, so that the clean-up can be previewed to its end.
+#pragma once
+
+#include <string>
+
+#include "platform/Platform.h"
+
+namespace qv::check {
+
+class EmptyMachine : MessageBoxes,
+                     FileSystem,
+                     Processes,
+                     Registry,
+                     Errors,
+                     CodePage,
+                     SystemInfo,
+                     Com,
+                     Runtime,
+                     DialogHost {
+public:
+    // `listFiles` reads the one file there is.
+    EmptyMachine(FileSystem& listFiles, std::string listFile);
+
+    Platform& Get() { return platform_; }
+
+private:
+    int Show(const std::string&, const std::string&, unsigned) override { return kIdOk; }
+    int ShowWide(const std::u16string&, const std::u16string&, unsigned) override { return kIdOk; }
+
+    std::unique_ptr<ByteSource> OpenForReading(const std::string& path) override;
+    std::unique_ptr<ByteSink> OpenForWriting(const std::string&) override { return nullptr; }
+    bool DeleteFileA(const std::string&) override { return false; }
+    bool RemoveDirectoryA(const std::string&) override { return false; }
+    bool SetCurrentDirectoryA(const std::string&) override { return false; }
+    int SHFileOperationA(ShellFileOperation&) override { return kErrorFileNotFound; }
+
+    bool CreateProcessA(const std::string&, bool, unsigned long, const StartupInfo&, ProcessInfo&) override {
+        return false;
+    }
+    unsigned long WaitForSingleObject(Handle, unsigned long) override { return kWaitObject0; }
+    bool GetExitCodeProcess(Handle, unsigned long&) override { return false; }
+    bool CloseHandle(Handle) override { return false; }
+
+    long OpenKey(const std::string&, unsigned long, Handle& key) override { return key = 0, kErrorFileNotFound; }
+    long CloseKey(Handle) override { return kErrorInvalidHandle; }
+    long QueryValue(Handle, const std::string&, char*, unsigned long&) override { return kErrorInvalidHandle; }
+    long SetValue(Handle, const std::string&, unsigned long, const char*, unsigned long) override {
+        return kErrorInvalidHandle;
+    }
+    long DeleteKey(const std::string&) override { return kErrorFileNotFound; }
+
+    unsigned long GetLastError() override { return kErrorFileNotFound; }
+    bool FormatMessageA(unsigned long, unsigned long messageId, unsigned long, std::string& text) override;
+    bool FormatMessageW(unsigned long, unsigned long, unsigned long, std::u16string&) override;
+    bool IsDBCSLeadByte(unsigned char) override { return false; }
+
+    std::string GetModuleFileNameA() override { return "QvUnInstall.exe"; }
+    unsigned GetWindowsDirectoryA(char* buffer, unsigned size) override;
+    bool GetVersionExA(OsVersionInfo& info) override;
+    bool SHGetFolderPathA(int csidl, std::string& path) override;
+    bool GetProfilesDirectoryA(std::string& path) override;
+    bool GetEnvironmentVariableA(const std::string&, std::string&) override { return false; }
+    bool GetShortPathNameA(const std::string&, std::string&) override { return false; }
+
+    HResult CoInitialize() override { return 0; }
+    void CoUninitialize() override {}
+    HResult CoCreateInstance(const Guid&, unsigned long, const Guid&, Metabase*& object) override;
+
+    [[noreturn]] void Exit(int status) override;
+    int RunModal(int, DialogHandler&) override { return -1; }
+
+    FileSystem& listFiles_;
+    std::string listFile_;
+    Platform platform_;
+};
+
+}  // namespace qv::check

@@ -1,0 +1,21 @@
+// Reading a file of the host for the preview: the list it is given.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/Platform.h"
+
+namespace qv::check {
+
+class HostFiles : public FileSystem {
+public:
+    std::unique_ptr<ByteSource> OpenForReading(const std::string& path) override;
+    std::unique_ptr<ByteSink> OpenForWriting(const std::string&) override { return nullptr; }
+    bool DeleteFileA(const std::string&) override { return false; }
+    bool RemoveDirectoryA(const std::string&) override { return false; }
+    bool SetCurrentDirectoryA(const std::string&) override { return false; }
+    int SHFileOperationA(ShellFileOperation&) override { return kErrorAccessDenied; }
+};
+
+}  // namespace qv::check

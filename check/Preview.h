@@ -1,0 +1,78 @@
+// The preview of an uninstall list: the uninstaller's own start-up, list
+// driver and clean-up, run on a planning platform, watched piece by piece.
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "check/PlanningPlatform.h"
+#include "platform/Platform.h"
+
+namespace qv::check {
+
+struct PreviewOptions {
+    std::string listFile;  // where the list's bytes are read from
+    std::string listPath;  // the path the uninstaller is given with -p
+    bool silent = false;
+    bool json = false;
+    bool machine = false;  // the reading platform is the live machine
+    bool logStays = false;
+    std::deque<int> answers;  // for each question in turn, then defaultAnswer
+    int defaultAnswer = kIdYes;
+};
+
+struct Warning {
+    std::string code;
+    int line;  // 0 when it concerns the list as a whole
+    std::string message;
+};
+
+// One piece of the list as the uninstaller reads it.
+struct PiecePreview {
+    int line = 0;   // 1-based
+    int piece = 1;  // 1-based within its line
+    std::string bytes;  // as read, NUL bytes included
+    bool endsLine = false;
+    bool carriedOut = false;
+    int row = 0;  // of the line table, when carried out
+    std::string recorded;
+    std::vector<PlannedStep> steps;
+    std::vector<Warning> warnings;
+};
+
+struct Preview {
+    bool readable = false;
+    std::string bytes;  // the whole list
+    std::vector<PiecePreview> pieces;
+    std::vector<PlannedStep> startup;  // before the first piece
+    std::vector<PlannedStep> cleanup;
+    std::vector<Warning> warnings;  // every warning, in line order
+    bool cleanupRan = false;
+    bool listDeleted = false;
+    bool result = false;
+    std::string installRoot;
+    std::vector<std::string> removedLogs;
+};
+
+Preview MakePreview(Platform& reading, const PreviewOptions& options);
+
+// The row's name as the preview prints it.
+const char* RowName(int row);
+
+std::string RenderPlain(const Preview& preview, const PreviewOptions& options);
+std::string RenderJson(const Preview& preview, const PreviewOptions& options);
+
+// Parses the command line (without the program's name); prints to `out` and
+// returns the exit status: 0 no warning, 1 warnings, 2 the list can't be read
+// or the command line is wrong.
+struct CheckCommand {
+    PreviewOptions options;
+    std::string error;  // why the command line can't be used
+};
+CheckCommand ParseCheckArguments(const std::vector<std::string>& arguments);
+int RunCheck(Platform& reading, const PreviewOptions& options, std::string& out);
+
+extern const char kCheckUsage[];
+
+}  // namespace qv::check
