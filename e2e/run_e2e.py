@@ -84,12 +84,49 @@ FULL_LIST_CAPTIONS = [CAP_MGMT, CAP_STOR, CAP_JOB, CAP_PORTMAP, CAP_IIS, CAP_IIS
 class Case(unittest.TestCase):
     """Each case gets its own prefix copy with the exe at C:\\app."""
 
+    kept = []  # the folders that failing cases left their artifacts in
+
+    def run(self, result=None):
+        # Failures and errors are counted on the result as they happen: more
+        # of them by the time the machine closes means this case failed.
+        self._result = result
+        self._problems_before = self._problems()
+        self.m = None
+        try:
+            return super().run(result)
+        except winebox.TimeLimit:
+            # An interrupt skips the cleanups; the case that ran out of time
+            # is the one to look at.
+            self._close_machine(failed=True)
+            raise
+
+    def _problems(self):
+        return len(self._result.failures) + len(self._result.errors) if self._result else 0
+
     def setUp(self):
+        # A cleanup rather than tearDown: it runs too when a group's setUp
+        # fails after the machine is up.
+        self.m = None
+        self.addCleanup(self._close_machine)
         self.m = winebox.Machine(CONFIG["pristine"], CONFIG["display"], CONFIG["exe"],
                                  CONFIG["robot"], CONFIG["standin"], keep=CONFIG["keep"])
 
-    def tearDown(self):
-        self.m.close()
+    def _close_machine(self, failed=False):
+        folder = os.path.join(CONFIG["failures"], "%s.%s" % (type(self).__name__, self._testMethodName))
+        shutil.rmtree(folder, ignore_errors=True)  # an earlier run's
+        if not failed and self._problems() == self._problems_before:
+            if self.m:
+                self.m.close()
+            return
+        os.makedirs(folder)
+        if CONFIG.get("xvfb_log") and os.path.exists(CONFIG["xvfb_log"]):
+            shutil.copyfile(CONFIG["xvfb_log"], os.path.join(folder, "xvfb.log"))
+        try:
+            if self.m:
+                self.m.close(keep_in=folder)
+        finally:
+            print("\n  kept for a look: %s" % folder, flush=True)
+            Case.kept.append(folder)
 
     def install_servers(self):
         self.m.standins_beside_exe()
@@ -366,6 +403,38 @@ class Runner(Case):
         gap = run.journal[1]["t"] - run.journal[0]["t"]
         self.assertGreater(gap, 800, run.describe())
         self.assertLess(gap, 8000, run.describe())
+
+    def test_enter_and_the_close_box_end_the_wait_like_escape(self):
+        for how in ("enter", "close"):
+            self.m.write(LIST, server_line("mgmtsrvr") + server_line("storsrvr"))
+            run = self.m.run("-a -p " + LIST, escape_after=1000, standin_env={"MGMTSRVR_SLEEP": 20000},
+                             robot_args=["--end-with", how])
+            self.assertOrdinaryEnd(run)
+            self.assertStartsWith(run.captions, [CAP_MGMT, CAP_STOR], run)
+            self.assertTrue(run.dialogs[0].escaped, how)
+            gap = run.journal[1]["t"] - run.journal[0]["t"]
+            self.assertGreater(gap, 800, run.describe())
+            self.assertLess(gap, 8000, "%s: %s" % (how, run.describe()))
+
+    def test_restored_installer_dialog_is_minimised_again(self):
+        self.m.write(r"C:\Quorvan\Uninst.isu", b"log\n")
+        self.m.write(LIST, b'"C:\\Quorvan\\Uninst.isu"\n')
+        run = self.m.run("-a -p " + LIST, standin_env={"ISUNINST_SLEEP": 3000}, robot_args=["--restore-after", 600])
+        self.assertOrdinaryEnd(run)
+        restore = [e for e in run.events if e["ev"] == "restore"]
+        self.assertEqual(len(restore), 1, run.describe())
+        later = [s for s in run.dialogs[0].samples if s["t"] > restore[0]["t"] + 300 and s["caption"]]
+        self.assertTrue(later, run.dialogs[0].samples)
+        self.assertTrue(all(s["iconic"] for s in later), later)
+
+    def test_program_path_with_blanks_starts_when_quoted(self):
+        path = r"C:\Program Files\Quorvan\bin\jobsrvr.exe"
+        self.m.standin(path)
+        self.m.write(LIST, b'"' + path.encode() + b'"\r\n')
+        run = self.m.run("-a -p " + LIST)
+        self.assertOrdinaryEnd(run)
+        self.assertStartsWith(run.commands, [("jobsrvr", '"%s"\n -Sremove' % path)], run)
+        self.assertEqual(run.journal[0]["module"].lower(), path.lower())
 
     def test_progress_steps_while_the_child_runs(self):
         self.m.write(LIST, server_line("jobsrvr") + b"IIS_VER=3\n")
@@ -786,15 +855,24 @@ def main():
     ap.add_argument("--make-pristine")
     ap.add_argument("--group", action="append", help="run only this group (repeatable)")
     ap.add_argument("--keep", action="store_true", help="keep each case's prefix for a look afterwards")
+    ap.add_argument("--failures", help="where a failing case keeps its logs, transcripts and journals"
+                    " (default: failures/ beside the robot)")
+    ap.add_argument("--time-limit", type=float, default=float(os.environ.get("QV_E2E_TIME_LIMIT") or 0),
+                    help="seconds after which the run stops itself and all it started"
+                         " (default: $QV_E2E_TIME_LIMIT, else none)")
     ap.add_argument("tests", nargs="*", help="Group or Group.test_name")
     opts = ap.parse_args()
 
     winebox.interrupt_on_sigterm()
+    if opts.time_limit:
+        winebox.interrupt_after(opts.time_limit)
     display = winebox.Display().start()
     scratch = None
     try:
         if opts.make_pristine:
-            winebox.make_pristine(os.path.abspath(opts.make_pristine), display.name)
+            # Leave half a minute of the limit to stop wineboot's processes.
+            budget = opts.time_limit - 30 if opts.time_limit else winebox.PRISTINE_BUDGET
+            winebox.make_pristine(os.path.abspath(opts.make_pristine), display.name, budget=budget)
             print("pristine prefix ready in", opts.make_pristine)
             return 0
         for name in ("exe", "robot", "standin"):
@@ -807,8 +885,10 @@ def main():
             t0 = time.time()
             winebox.make_pristine(pristine, display.name)
             print("booted a prefix in %.1f s" % (time.time() - t0))
+        failures = opts.failures or os.path.join(os.path.dirname(os.path.abspath(opts.robot)), "failures")
         CONFIG.update(pristine=pristine, display=display.name, exe=opts.exe, robot=opts.robot,
-                      standin=opts.standin, metabase=opts.metabase, keep=opts.keep)
+                      standin=opts.standin, metabase=opts.metabase, keep=opts.keep,
+                      failures=os.path.abspath(failures), xvfb_log=display.log)
 
         loader = unittest.TestLoader()
         suite = unittest.TestSuite()
@@ -825,7 +905,12 @@ def main():
         passed = result.testsRun - failed - len(result.skipped)
         print("took %.1f s" % (time.time() - t0))
         print("%d passed, %d failed" % (passed, failed))
+        for folder in Case.kept:
+            print("kept for a look:", folder)
         return 0 if failed == 0 and result.testsRun > 0 else 1
+    except winebox.TimeLimit as stop:
+        print("\n%s; stopping all it started" % stop, flush=True)
+        return 1
     finally:
         winebox.close_all()
         display.stop()

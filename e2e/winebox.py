@@ -4,6 +4,7 @@ and the demonstration.
 A pristine 32-bit prefix is made once; every case works in its own copy, so
 no case sees another's files, registry or wineserver.
 """
+import errno
 import json
 import os
 import shutil
@@ -34,17 +35,21 @@ def base_env(prefix, display):
 
 
 class Display:
-    """An Xvfb of our own on a display number that Xvfb picks itself."""
+    """An Xvfb of our own on a display number that Xvfb picks itself. What
+    it says goes to `log`, which a failing case keeps; stop() removes it."""
 
     def __init__(self):
         self.proc = None
         self.name = None
+        self.log = None
 
     def start(self):
+        fd, self.log = tempfile.mkstemp(prefix="qv-xvfb-", suffix=".log")
         read_fd, write_fd = os.pipe()
-        self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with os.fdopen(fd, "wb") as log:
+            self.proc = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                pass_fds=(write_fd,), stdout=log, stderr=subprocess.STDOUT)
         os.close(write_fd)
         number = b""
         with os.fdopen(read_fd, "rb") as pipe:
@@ -54,8 +59,10 @@ class Display:
                     break
                 number += chunk
         if not number.strip():
+            with open(self.log, "rb") as f:
+                said = f.read().decode(errors="replace")
             self.stop()
-            raise RuntimeError("Xvfb did not start")
+            raise RuntimeError("Xvfb did not start:\n" + said)
         self.name = ":" + number.decode().strip()
         return self
 
@@ -68,6 +75,12 @@ class Display:
                 self.proc.kill()
                 self.proc.wait()
         self.proc = None
+        if self.log:
+            try:
+                os.remove(self.log)
+            except OSError:
+                pass
+            self.log = None
 
     def __enter__(self):
         return self.start()
@@ -76,19 +89,34 @@ class Display:
         self.stop()
 
 
-def make_pristine(prefix, display):
+# The e2e_prefix test's TIMEOUT (900 s) less a minute for Xvfb and the
+# clean-up, so that a slow boot ends with our error, not ctest's kill.
+PRISTINE_BUDGET = 840
+
+
+def make_pristine(prefix, display, budget=PRISTINE_BUDGET):
     """Boot a fresh 32-bit prefix with a virtual desktop (so hiding a window
-    does not stall for want of a window manager)."""
+    does not stall for want of a window manager). A first boot on a cold
+    machine can take minutes; all of it must fit in `budget` seconds."""
+    deadline = time.monotonic() + budget
+
+    def left():
+        return max(1.0, deadline - time.monotonic())
+
     if os.path.exists(prefix):
         shutil.rmtree(prefix)
     env = base_env(prefix, display)
-    subprocess.run(["wineboot", "-i"], env=env, check=True,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-    for key, name, value in ((r"HKCU\Software\Wine\Explorer", "Desktop", "Default"),
-                             (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "1024x768")):
-        subprocess.run(["wine", "reg", "add", key, "/v", name, "/d", value, "/f"], env=env, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
-    subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+    try:
+        subprocess.run(["wineboot", "-i"], env=env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=left())
+        for key, name, value in ((r"HKCU\Software\Wine\Explorer", "Desktop", "Default"),
+                                 (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "1024x768")):
+            subprocess.run(["wine", "reg", "add", key, "/v", name, "/d", value, "/f"], env=env, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=left())
+        subprocess.run(["wineserver", "-w"], env=env, timeout=left())
+    finally:
+        # wineboot's services and a server that outlived a time-out go too.
+        stop_prefix(env)
     # The user folders link to the host's home; cut those links so nothing a
     # case deletes can reach outside the prefix.
     users = os.path.join(prefix, "drive_c", "users")
@@ -113,6 +141,21 @@ SHARED_EXTENSIONS = {".dll", ".exe", ".nls", ".msstyles", ".drv", ".ocx", ".sys"
                      ".tlb", ".ttf", ".ttc", ".fon", ".ax", ".ds", ".mui", ".vxd", ".com"}
 
 
+# Where a hard link cannot be made (the copy on another file system, a file
+# system without links, protected_hardlinks, a file's link count at its
+# limit) the file is copied instead.
+LINK_REFUSED = {errno.EXDEV, errno.EPERM, errno.EMLINK, errno.ENOTSUP, errno.EOPNOTSUPP}
+
+
+def link_or_copy(src, dst):
+    try:
+        os.link(src, dst)
+    except OSError as e:
+        if e.errno not in LINK_REFUSED:
+            raise
+        shutil.copy2(src, dst)
+
+
 def clone_prefix(source, target):
     for dirpath, dirnames, filenames in os.walk(source):
         rel = os.path.relpath(dirpath, source)
@@ -127,7 +170,7 @@ def clone_prefix(source, target):
                     dirnames.remove(name)
             elif name in filenames:
                 if os.path.splitext(name)[1].lower() in SHARED_EXTENSIONS:
-                    os.link(src, dst)
+                    link_or_copy(src, dst)
                 else:
                     shutil.copy2(src, dst)
 
@@ -205,6 +248,60 @@ class Run:
             json.dumps(self.shown(), indent=1), json.dumps(self.commands, indent=1), notes, self.end)
 
 
+def prefix_processes(prefix):
+    """(pid, name) of our processes that run in `prefix`. Wine starts a child
+    in a double fork, so the exe and its stand-ins are nobody's children;
+    what ties every process of a prefix together, the wineserver included,
+    is the WINEPREFIX in its environment."""
+    wanted = b"WINEPREFIX=" + os.fsencode(prefix)
+    me, uid = os.getpid(), os.getuid()
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit() or int(entry) == me:
+            continue
+        try:
+            if os.stat("/proc/" + entry).st_uid != uid:
+                continue
+            with open("/proc/%s/environ" % entry, "rb") as f:
+                if wanted not in f.read().split(b"\0"):
+                    continue
+            with open("/proc/%s/comm" % entry) as f:
+                found.append((int(entry), f.read().strip()))
+        except OSError:
+            continue  # gone meanwhile
+    return found
+
+
+def kill_pids(pids):
+    for pid in pids:
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+
+
+def stop_prefix(env, limit=20):
+    """End every process of the prefix in `env`: ask its wineserver to kill
+    them all, wait for it with a time limit, then kill what is left (a
+    server that would not end, a process it never knew of)."""
+    prefix = env["WINEPREFIX"]
+    quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        subprocess.run(["wineserver", "-k"], env=env, timeout=limit, **quiet)
+        subprocess.run(["wineserver", "-w"], env=env, timeout=limit, **quiet)
+    except subprocess.TimeoutExpired:
+        kill_pids([pid for pid, name in prefix_processes(prefix) if name.startswith("wineserver")])
+    deadline = time.monotonic() + limit
+    while True:
+        left = prefix_processes(prefix)
+        if not left:
+            return
+        if time.monotonic() > deadline:
+            raise RuntimeError("processes of %s would not end: %s" % (prefix, left))
+        kill_pids(pid for pid, _ in left)
+        time.sleep(0.05)
+
+
 LIVE = set()
 
 
@@ -221,6 +318,20 @@ def interrupt_on_sigterm():
     signal.signal(signal.SIGTERM, handler)
 
 
+class TimeLimit(KeyboardInterrupt):
+    """The run went past its time limit; a KeyboardInterrupt, so that
+    unittest lets it through."""
+
+
+def interrupt_after(seconds):
+    """Unwind like Ctrl-C after `seconds`: ctest's TIMEOUT kills with SIGKILL,
+    which leaves Xvfb and every Wine process behind, so stop first."""
+    def handler(signum, frame):
+        raise TimeLimit("stopped after the time limit of %d s" % seconds)
+    signal.signal(signal.SIGALRM, handler)
+    signal.alarm(max(1, int(seconds)))
+
+
 class Machine:
     """One case's copy of the pristine prefix, with the exe and the robot in it."""
 
@@ -228,17 +339,22 @@ class Machine:
         self.root = tempfile.mkdtemp(prefix="qv-e2e-")
         LIVE.add(self)
         self.prefix = os.path.join(self.root, "prefix")
-        clone_prefix(pristine, self.prefix)
         self.display = display
         self.standin_bin = standin
         self.keep = keep
         self.env = base_env(self.prefix, display)
         self.runs = 0
         self.holds = 0
-        self.holders = []
-        self.install(exe, EXE_PATH)
-        self.install(robot, HARNESS_DIR + r"\robot.exe")
-        self.mkdir(WORK_DIR)
+        self.procs = []  # every wine process started from here: robots and holders
+        self.closed = False
+        try:
+            clone_prefix(pristine, self.prefix)
+            self.install(exe, EXE_PATH)
+            self.install(robot, HARNESS_DIR + r"\robot.exe")
+            self.mkdir(WORK_DIR)
+        except BaseException:
+            self.close()
+            raise
 
     # -- files ------------------------------------------------------------
     def unix(self, winpath):
@@ -310,7 +426,7 @@ class Machine:
         proc = subprocess.Popen(["wine", HARNESS_DIR + r"\robot.exe", "--hold", winpath, "--share", share,
                                  "--out", out, "--timeout", str(ms)],
                                 env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.holders.append(proc)
+        self.procs.append(proc)
         held = wait_for_event(self.unix(out), lambda e: e["ev"] == "held")
         if not held or not held["ok"]:
             raise RuntimeError("could not hold %s: %s" % (winpath, held))
@@ -330,7 +446,7 @@ class Machine:
             return json.loads(f.readline())["text"]
 
     def start(self, args, answers="", answer_delay=0, escape_after=None, standin_env=None,
-              cwd=WORK_DIR, timeout_ms=45000):
+              cwd=WORK_DIR, timeout_ms=45000, robot_args=()):
         """Start the exe with the exact command line `"C:\\app\\QvUnInstall.exe" ` + args
         under the robot; returns (process, transcript path, journal path)."""
         self.runs += 1
@@ -351,26 +467,52 @@ class Machine:
                  "--answers", answers or "-", "--answer-delay", str(answer_delay), "--timeout", str(timeout_ms)]
         if escape_after is not None:
             robot += ["--escape-after", str(escape_after)]
+        robot += [str(a) for a in robot_args]
         # Into a file, not a pipe: Wine's desktop process inherits the robot's
         # output and can outlive it by as long as any other process of the prefix.
         with open(os.path.join(self.root, "robot%d.log" % n), "wb") as output:
             proc = subprocess.Popen(["wine"] + robot, env=env, stdout=output, stderr=subprocess.STDOUT)
+        self.procs.append(proc)
         return proc, self.unix(out), self.unix(journal)
 
     def run(self, args, timeout_ms=45000, **kw):
         return finish(*self.start(args, timeout_ms=timeout_ms, **kw), timeout=timeout_ms / 1000 + 30)
 
-    def close(self):
+    def close(self, keep_in=None):
+        """End every process of the case and remove its files; with
+        `keep_in`, first copy there what would explain a failure."""
+        if self.closed:
+            return
+        self.closed = True
         LIVE.discard(self)
-        for proc in self.holders:
-            if proc.poll() is None:
-                proc.kill()
-            proc.wait()
-        subprocess.run(["wineserver", "-k"], env=self.env, timeout=60,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
-        if not self.keep:
-            shutil.rmtree(self.root, ignore_errors=True)
+        try:
+            try:
+                for proc in self.procs:
+                    if proc.poll() is None:
+                        proc.kill()
+                stop_prefix(self.env)
+                for proc in self.procs:
+                    proc.wait(10)
+            finally:
+                if keep_in:
+                    self.keep_artifacts(keep_in)
+        finally:
+            if not self.keep:
+                shutil.rmtree(self.root, ignore_errors=True)
+
+    def keep_artifacts(self, folder):
+        """The robot's output, and from C:\\e2e the command lines, transcripts,
+        journals and the metabase's store and journal; not the binaries."""
+        os.makedirs(folder, exist_ok=True)
+        for name in sorted(os.listdir(self.root)):
+            if name.endswith(".log"):
+                shutil.copy2(os.path.join(self.root, name), folder)
+        harness = self.unix(HARNESS_DIR)
+        if os.path.isdir(harness):
+            for name in sorted(os.listdir(harness)):
+                path = os.path.join(harness, name)
+                if os.path.isfile(path) and os.path.splitext(name)[1].lower() not in (".exe", ".dll"):
+                    shutil.copy2(path, folder)
 
 
 def finish(proc, transcript, journal, timeout):
