@@ -15,6 +15,7 @@ import time
 
 EXE_DIR = r"C:\app"
 EXE_PATH = EXE_DIR + r"\QvUnInstall.exe"
+CHECK_PATH = EXE_DIR + r"\QvUninstCheck.exe"
 HARNESS_DIR = r"C:\e2e"
 WORK_DIR = r"C:\work"
 READY_MARK = ".e2e-ready"
@@ -335,7 +336,7 @@ def interrupt_after(seconds):
 class Machine:
     """One case's copy of the pristine prefix, with the exe and the robot in it."""
 
-    def __init__(self, pristine, display, exe, robot, standin, keep=False):
+    def __init__(self, pristine, display, exe, robot, standin, keep=False, check=None):
         self.root = tempfile.mkdtemp(prefix="qv-e2e-")
         LIVE.add(self)
         self.prefix = os.path.join(self.root, "prefix")
@@ -347,10 +348,14 @@ class Machine:
         self.holds = 0
         self.procs = []  # every wine process started from here: robots and holders
         self.closed = False
+        self.check = bool(check)
+        self.on_run = None  # called with (args, kw, preview, run) after each run of the exe
         try:
             clone_prefix(pristine, self.prefix)
             self.install(exe, EXE_PATH)
             self.install(robot, HARNESS_DIR + r"\robot.exe")
+            if check:
+                self.install(check, CHECK_PATH)
             self.mkdir(WORK_DIR)
         except BaseException:
             self.close()
@@ -416,8 +421,9 @@ class Machine:
                 if line.upper().startswith("HKEY_")]
 
     def windows_version(self, version):
-        """What GetVersionExA reports to the exe (win98, win31, win10, ...)."""
-        self.reg("add", r"HKCU\Software\Wine\AppDefaults\QvUnInstall.exe", "/v", "Version", "/d", version, "/f")
+        """What GetVersionExA reports to the exe and its preview (win98, win31, win10, ...)."""
+        for exe in ("QvUnInstall.exe", "QvUninstCheck.exe"):
+            self.reg("add", "HKCU\\Software\\Wine\\AppDefaults\\" + exe, "/v", "Version", "/d", version, "/f")
 
     def hold(self, winpath, share="none", ms=60000):
         """Another program keeping a file open, until the case ends."""
@@ -476,7 +482,40 @@ class Machine:
         return proc, self.unix(out), self.unix(journal)
 
     def run(self, args, timeout_ms=45000, **kw):
-        return finish(*self.start(args, timeout_ms=timeout_ms, **kw), timeout=timeout_ms / 1000 + 30)
+        preview = self.preview(args, kw.get("answers", ""), kw.get("standin_env")) if self.on_run else None
+        run = finish(*self.start(args, timeout_ms=timeout_ms, **kw), timeout=timeout_ms / 1000 + 30)
+        if self.on_run:
+            self.on_run(args, kw, preview, run)
+        return run
+
+    def preview(self, args, answers="", standin_env=None):
+        """What QvUninstCheck.exe --machine says the run will do, in this
+        prefix as it is now, with the robot's answers (No once they run out)
+        and the stand-in's way with the InstallShield log; None for a command
+        line that is more than -p PATH and -a, or when the list can't be read."""
+        tokens = split_windows(args)
+        silent = "-a" in tokens
+        rest = [t for t in tokens if t != "-a"]
+        if not self.check or len(rest) != 2 or rest[0] != "-p":
+            return None
+        standin_env = standin_env or {}
+        command = [CHECK_PATH, "--json", "--machine", "--answer", "no"]
+        if answers:
+            command += ["--answers", answers]
+        if silent:
+            command.append("--silent")
+        if not standin_env.get("ISUNINST_DELETELOG"):
+            command.append("--log-stays")
+        command += [rest[1], rest[1]]
+        env = dict(self.env)
+        for k, v in standin_env.items():
+            env["QV_" + k] = str(v)
+        # The preview reads the stand-in metabase too; its calls keep out of the run's journal.
+        env["QV_METABASE_JOURNAL"] = HARNESS_DIR + r"\preview-metabase.jsonl"
+        r = self.wine(command, env=env)
+        if r.returncode not in (0, 1):
+            return None
+        return json.loads(r.stdout.decode("latin-1")[r.stdout.decode("latin-1").index("{"):])
 
     def close(self, keep_in=None):
         """End every process of the case and remove its files; with
@@ -513,6 +552,24 @@ class Machine:
                 path = os.path.join(harness, name)
                 if os.path.isfile(path) and os.path.splitext(name)[1].lower() not in (".exe", ".dll"):
                     shutil.copy2(path, folder)
+
+
+def split_windows(args):
+    """Command-line tokens the way the C runtime splits them, for the plain
+    cases: blanks separate, double quotes group and are dropped."""
+    tokens, token, quoted, any_ = [], "", False, False
+    for c in args:
+        if c == '"':
+            quoted, any_ = not quoted, True
+        elif c in " \t" and not quoted:
+            if token or any_:
+                tokens.append(token)
+            token, any_ = "", False
+        else:
+            token += c
+    if token or any_:
+        tokens.append(token)
+    return tokens
 
 
 def finish(proc, transcript, journal, timeout):
