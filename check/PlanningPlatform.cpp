@@ -1,4 +1,5 @@
 #include "check/PlanningPlatform.h"
+#include "check/MemorySource.h"
 
 #include <cstdio>
 #include <cstring>
@@ -40,19 +41,6 @@ std::string LogOf(const std::string& commandLine) {
     return log;
 }
 
-class MemorySource : public ByteSource {
-public:
-    explicit MemorySource(std::string bytes) : bytes_(std::move(bytes)) {}
-    long Read(char* buffer, std::size_t size) override {
-        const std::size_t n = bytes_.copy(buffer, size, position_);
-        position_ += n;
-        return static_cast<long>(n);
-    }
-
-private:
-    std::string bytes_;
-    std::size_t position_ = 0;
-};
 
 }  // namespace
 

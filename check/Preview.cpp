@@ -1,4 +1,5 @@
 #include "check/Preview.h"
+#include "check/MemorySource.h"
 
 #include <cstdio>
 
@@ -17,19 +18,6 @@ const char kCheckUsage[] =
 
 namespace {
 
-class MemorySource : public ByteSource {
-public:
-    explicit MemorySource(const std::string& bytes) : bytes_(bytes) {}
-    long Read(char* buffer, std::size_t size) override {
-        const std::size_t n = bytes_.copy(buffer, size, position_);
-        position_ += n;
-        return static_cast<long>(n);
-    }
-
-private:
-    const std::string& bytes_;
-    std::size_t position_ = 0;
-};
 
 bool ReadAll(Platform& reading, const std::string& path, std::string& bytes) {
     std::unique_ptr<ByteSource> file = reading.files.OpenForReading(path);
