@@ -1,8 +1,9 @@
 #include "check/PlanningPlatform.h"
-#include "check/MemorySource.h"
 
 #include <cstdio>
 #include <cstring>
+
+#include "check/MemorySource.h"
 
 namespace qv::check {
 

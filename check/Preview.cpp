@@ -1,9 +1,9 @@
 #include "check/Preview.h"
-#include "check/MemorySource.h"
 
 #include <cstdio>
 
 #include "app/UninstallApp.h"
+#include "check/MemorySource.h"
 #include "check/Warnings.h"
 #include "platform/TextFile.h"
 #include "uninstall/InstallRoot.h"
@@ -17,7 +17,6 @@ const char kCheckUsage[] =
     "Shows what QvUnInstall -p LIST_PATH_AS_GIVEN would do with the uninstall list LIST, changing nothing.\n";
 
 namespace {
-
 
 bool ReadAll(Platform& reading, const std::string& path, std::string& bytes) {
     std::unique_ptr<ByteSource> file = reading.files.OpenForReading(path);
