@@ -145,6 +145,9 @@ TEST(IisFilter, RegistryFilterListLosesThePathAndNothingElse) {
         {p + ",A," + p, "A"},
         {"A,C:\\W3\\ISAPI.DLL", "A,C:\\W3\\ISAPI.DLL"},
         {"A," + p + "," + p, "A"},
+        {p + "," + p + ",B", "B"},  // every copy of the path that comes to stand first
+        {p + "," + p + ",B," + p, "B"},
+        {p + "," + p + "," + p, ""},
         {"," + p + ",A", ",,A"},  // a match at the very start is no match after a comma
         {std::string(184, 'b') + "," + p, std::string(184, 'b')},  // exactly the 200-byte buffer
         {"A,B", "A,B"},
@@ -161,6 +164,7 @@ TEST(IisFilter, RegistryFilterListLosesThePathAndNothingElse) {
             << before;
         EXPECT_EQ(qv::RemoveFilterPath(before, p), after);
     }
+    EXPECT_EQ(qv::RemoveFilterPath("A,B", ""), "A,B");  // an empty path removes nothing, and ends
 }
 
 TEST(IisFilter, RegistryValueIsLeftAloneWhenItCannotBeReadOrNoPathWasRecorded) {

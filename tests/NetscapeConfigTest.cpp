@@ -132,6 +132,19 @@ TEST(NetscapeConfig, NothingOutsideTheBlockIsLostWhateverFails) {
         if (c.tempKept) EXPECT_EQ(restore.fake.files[kTemp], restored) << c.what;
     }
 
+    // Named twice, after a copy-back that failed: the copy with the whole text is not overwritten.
+    Restore twice(original);
+    twice.fake.writeErrorAfter[kConfig] = 5;
+    std::set<std::string> copies;
+    EXPECT_EQ(qv::RestoreNetscapeConfig(twice.fake.platform, kConfig + "\n", copies), 1);
+    twice.fake.writeErrorAfter.clear();
+    EXPECT_EQ(qv::RestoreNetscapeConfig(twice.fake.platform, kConfig + "\n", copies), 1);
+    EXPECT_EQ(twice.fake.files[kTemp], restored);
+    EXPECT_EQ(twice.Config(), "Init ");
+    EXPECT_THAT(twice.Boxes(), ElementsAre(kept, "box Information|Cannot restore Netscape configuration " +
+                                                                    kConfig + " again: its restored text is in " + kTemp +
+                                                                    ". |0x2040"));
+
     Restore noTemp(original);  // the one failure that stops the uninstall
     noTemp.fake.lockedFiles.insert(kTemp);
     EXPECT_EQ(noTemp.Run().result, 0);

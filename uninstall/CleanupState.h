@@ -2,6 +2,7 @@
 // closing clean-up. The last line of each kind wins.
 #pragma once
 
+#include <set>
 #include <string>
 
 namespace qv {
@@ -13,6 +14,7 @@ struct CleanupState {
     std::string isapiFilterPath;  // the filter line without its line feed
     int iisVersion = -1;          // -1 until an IIS line is read
     std::string iisService;       // "w3svc" once IIS was stopped
+    std::set<std::string> keptNetscapeCopies;  // obj.conf copies a failed rewrite left to be recovered from
 };
 
 }  // namespace qv

@@ -53,7 +53,7 @@ public:
             StopNetscape(platform_, state, line);
             break;
         case kRowNetscapeConfig:
-            if (!RestoreNetscapeConfig(platform_, line)) {
+            if (!RestoreNetscapeConfig(platform_, line, state.keptNetscapeCopies)) {
                 list_.Close();
                 return LineResult::Stop;
             }

@@ -29,6 +29,7 @@ bool IsFilterName(const std::u16string& token) {
 }
 
 void RemoveAll(std::string& text, const std::string& part) {
+    if (part.empty()) return;  // nothing to remove, and no end to removing it
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at)) text.erase(at, part.size());
 }
 
@@ -98,8 +99,10 @@ int RemoveIisFilter(Platform& platform) {
 }
 
 std::string RemoveFilterPath(std::string text, const std::string& path) {
-    // A path that is the first entry takes its comma along, or a leading comma would stay.
-    if (text.compare(0, path.size() + 1, path + ",") == 0) text.erase(0, path.size() + 1);
+    if (path.empty()) return text;
+    // A path that is the first entry takes its comma along, or a leading comma
+    // would stay; so does each copy of it that then stands first.
+    while (text.compare(0, path.size() + 1, path + ",") == 0) text.erase(0, path.size() + 1);
     const std::size_t afterComma = text.find("," + path);
     if (afterComma != std::string::npos && afterComma > 0)
         RemoveAll(text, "," + path);

@@ -19,6 +19,7 @@ std::u16string RebuildLoadOrder(const std::u16string& loadOrder, bool& found);
 
 // The Filter DLLs text without `path`: ",path" wherever it follows another
 // entry, else `path` itself; a path that stood first takes its comma along.
+// An empty path changes nothing.
 std::string RemoveFilterPath(std::string text, const std::string& path);
 
 }  // namespace qv

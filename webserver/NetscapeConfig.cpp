@@ -48,8 +48,19 @@ bool CopyBack(std::unique_ptr<ByteSource> temp, std::unique_ptr<ByteSink> config
 }  // namespace
 
 int RestoreNetscapeConfig(Platform& platform, const std::string& line) {
+    std::set<std::string> keptCopies;
+    return RestoreNetscapeConfig(platform, line, keptCopies);
+}
+
+int RestoreNetscapeConfig(Platform& platform, const std::string& line, std::set<std::string>& keptCopies) {
     const std::string configPath = WithoutLineFeed(line);
     const std::string tempPath = configPath + ".tmp";
+    if (keptCopies.count(tempPath)) {
+        // The configuration may be half written; its whole text is only in the copy.
+        Tell(platform, "Cannot restore Netscape configuration " + configPath + " again: its restored text is in " +
+                           tempPath + ". ");
+        return 1;
+    }
 
     std::unique_ptr<ByteSource> config = platform.files.OpenForReading(configPath);
     if (!config) {
@@ -77,6 +88,7 @@ int RestoreNetscapeConfig(Platform& platform, const std::string& line) {
     std::unique_ptr<ByteSource> copy = platform.files.OpenForReading(tempPath);
     std::unique_ptr<ByteSink> target = copy ? platform.files.OpenForWriting(configPath) : nullptr;
     if (!target || !CopyBack(std::move(copy), std::move(target))) {
+        keptCopies.insert(tempPath);
         Tell(platform, "Cannot write " + configPath + " to restore Netscape configuration. The restored text is in " +
                            tempPath + ". ");
         return 1;

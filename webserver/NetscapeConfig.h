@@ -1,5 +1,6 @@
 #pragma once
 
+#include <set>
 #include <string>
 
 #include "platform/Platform.h"
@@ -9,5 +10,10 @@ namespace qv {
 // Strips the web gateway's block from the Netscape configuration file named
 // by the list line. 1 when the driver goes on, 0 when it must stop at once.
 int RestoreNetscapeConfig(Platform& platform, const std::string& line);
+
+// The same within one run of the list: `keptCopies` holds the temporary files
+// that a failed copy-back left with the restored text, which a later line
+// naming the same configuration must not overwrite.
+int RestoreNetscapeConfig(Platform& platform, const std::string& line, std::set<std::string>& keptCopies);
 
 }  // namespace qv
