@@ -7,7 +7,8 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 packages=(
-  cmake make g++ libgtest-dev libgmock-dev python3
+  cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev python3
+  clang libclang-rt-14-dev
   g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine32:i386 wine64 xvfb x11-utils imagemagick
 )

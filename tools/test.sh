@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Every test: the host unit tests, then the Windows build with the end-to-end
-# suite that runs the real QvUnInstall.exe under Wine.
+# Every test: the host unit tests, the same under the address and undefined
+# behaviour sanitizers, a short run of each fuzz target, then the Windows
+# build with the end-to-end suite that runs the real QvUnInstall.exe under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --workflow --preset host
+cmake --workflow --preset asan
+tools/fuzz.sh 15
 cmake --workflow --preset windows
