@@ -213,9 +213,9 @@ def calls(journal, *names):
 
 # -- environment and registration -------------------------------------------------
 
-def fail_spec(*entries, **by_call):
-    """QV_METABASE_FAIL's value: fail_spec(GetData=0x80070005) or
-    fail_spec(("SetData#2", 0x80004005)) for the second SetData only."""
+def failure_setting(*entries, **by_call):
+    """QV_METABASE_FAIL's value: failure_setting(GetData=0x80070005) or
+    failure_setting(("SetData#2", 0x80004005)) for the second SetData only."""
     pairs = list(entries) + list(by_call.items())
     return ",".join("%s=0x%08X" % (name, code & 0xFFFFFFFF) for name, code in pairs)
 
@@ -227,7 +227,7 @@ def standin_env(store, journal=None, fail=None):
     if journal:
         env["METABASE_JOURNAL"] = journal
     if fail:
-        env["METABASE_FAIL"] = fail if isinstance(fail, str) else fail_spec(**fail)
+        env["METABASE_FAIL"] = fail if isinstance(fail, str) else failure_setting(**fail)
     return env
 
 

@@ -241,12 +241,12 @@ static bool Injected(const std::string& call, HRESULT& hr)
         Lock lock;
         nth = ++g_callCounts[call];
     }
-    std::string spec = Utf8(EnvW(L"QV_METABASE_FAIL"));
+    std::string setting = Utf8(EnvW(L"QV_METABASE_FAIL"));
     size_t start = 0;
-    while (start <= spec.size()) {
-        size_t comma = spec.find(',', start);
-        std::string entry = spec.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        start = comma == std::string::npos ? spec.size() + 1 : comma + 1;
+    while (start <= setting.size()) {
+        size_t comma = setting.find(',', start);
+        std::string entry = setting.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        start = comma == std::string::npos ? setting.size() + 1 : comma + 1;
         size_t eq = entry.find('=');
         if (eq == std::string::npos)
             continue;
