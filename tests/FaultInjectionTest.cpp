@@ -191,7 +191,7 @@ TEST(FaultInjection, EveryFailingPlatformCallEndsSafelyWithItsBoxAndTheRunGoesOn
             }
         }
     }
-    std::printf("fault injection: 2 scenarios, %d runs each failing one platform call\n", runs);
+    std::printf("fault injection: 2 scenarios, %d runs, each failing one platform call\n", runs);
 }
 
 }  // namespace
