@@ -1,5 +1,7 @@
 #include <gmock/gmock.h>
 
+#include <cctype>
+
 #include "tests/FakePlatform.h"
 #include "webserver/NetscapeConfig.h"
 
@@ -139,11 +141,16 @@ TEST(NetscapeConfig, NothingOutsideTheBlockIsLostWhateverFails) {
     EXPECT_EQ(qv::RestoreNetscapeConfig(twice.fake.platform, kConfig + "\n", copies), 1);
     twice.fake.writeErrorAfter.clear();
     EXPECT_EQ(qv::RestoreNetscapeConfig(twice.fake.platform, kConfig + "\n", copies), 1);
+    std::string lower = kConfig;  // the same file, in other letters
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(qv::RestoreNetscapeConfig(twice.fake.platform, lower + "\n", copies), 1);
     EXPECT_EQ(twice.fake.files[kTemp], restored);
     EXPECT_EQ(twice.Config(), "Init ");
     EXPECT_THAT(twice.Boxes(), ElementsAre(kept, "box Information|Cannot restore Netscape configuration " +
                                                                     kConfig + " again: its restored text is in " + kTemp +
-                                                                    ". |0x2040"));
+                                                                    ". |0x2040",
+                                           "box Information|Cannot restore Netscape configuration " + lower +
+                                               " again: its restored text is in " + lower + ".tmp. |0x2040"));
 
     Restore noTemp(original);  // the one failure that stops the uninstall
     noTemp.fake.lockedFiles.insert(kTemp);
