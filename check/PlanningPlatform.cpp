@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "check/MemorySource.h"
+#include "uninstall/ListLine.h"
 
 namespace qv::check {
 
@@ -13,11 +14,10 @@ constexpr unsigned long kKeyRead = 0x20019;  // a preview never asks for more
 constexpr unsigned long kMetadataPermissionRead = 1;
 constexpr int kTickLimit = 100;  // a planned child ends at the first tick; this only stops a runaway
 
+// The form the run's own writes and removals are known by.
 std::string Folded(std::string path) {
     while (path.size() > 3 && path.back() == '\\') path.pop_back();
-    for (char& c : path)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return path;
+    return FoldedCase(path);
 }
 
 std::string Hex(unsigned long value) {
@@ -41,7 +41,6 @@ std::string LogOf(const std::string& commandLine) {
         if (c != '"' && c != '\n' && c != '\r') log.push_back(c);
     return log;
 }
-
 
 }  // namespace
 

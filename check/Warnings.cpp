@@ -13,12 +13,6 @@ namespace {
 
 constexpr char kCtrlZ = 0x1A;
 
-std::string Lower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 bool EndsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -40,13 +34,13 @@ std::string LastComponent(const std::string& path) {
 
 // Whether a path claimed by `row` is the kind of path that row is for.
 bool FitsItsRow(const std::string& path, int row) {
-    const std::string last = Lower(LastComponent(path));
+    const std::string last = FoldedCase(LastComponent(path));
     switch (row) {
-    case kRowManagementServer: return last.find("mgmtsrvr") != std::string::npos && EndsWith(last, ".exe");
-    case kRowObjectStoreServer: return last.find("storsrvr") != std::string::npos && EndsWith(last, ".exe");
-    case kRowJobServer: return last.find("jobsrvr") != std::string::npos && EndsWith(last, ".exe");
-    case kRowPortMapper: return last.find("portinst") != std::string::npos && EndsWith(last, ".exe");
-    case kRowFilter: return last == "isapi.dll";
+    case kRowManagementServer: return last.find("MGMTSRVR") != std::string::npos && EndsWith(last, ".EXE");
+    case kRowObjectStoreServer: return last.find("STORSRVR") != std::string::npos && EndsWith(last, ".EXE");
+    case kRowJobServer: return last.find("JOBSRVR") != std::string::npos && EndsWith(last, ".EXE");
+    case kRowPortMapper: return last.find("PORTINST") != std::string::npos && EndsWith(last, ".EXE");
+    case kRowFilter: return last == "ISAPI.DLL";
     case kRowNetscapeConfig: return EndsWith(path, "config\\OBJ~1.CON");
     case kRowInstallShield: return EndsWith(path, "Uninst.isu");
     default: return false;  // an IIS version or a Netscape service name is never a path
@@ -178,7 +172,7 @@ std::vector<Warning> FindWarnings(std::vector<PiecePreview>& pieces, const std::
         find.Add(nullptr, 0, "shared-install-root",
                  "The install root " + installRoot +
                      ", worked out from the list path, is a folder of the system: it is never offered for removal.");
-    else if (!installRoot.empty() && Lower(installRoot).find("quorvan") == std::string::npos)
+    else if (!installRoot.empty() && FoldedCase(installRoot).find("QUORVAN") == std::string::npos)
         find.Add(nullptr, 0, "shared-install-root",
                  "The install root " + installRoot +
                      ", worked out from the list path, is not a Quorvan folder: other software may keep files "

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "uninstall/ListLine.h"
+
 namespace qv {
 
 namespace {
@@ -17,9 +19,7 @@ const char* const kSharedFolderVariables[] = {"ProgramW6432", "CommonProgramW643
 // Upper-cased ASCII letters, no trailing backslash: paths compared as the file system does.
 std::string Comparable(std::string path) {
     while (!path.empty() && path.back() == '\\') path.pop_back();
-    for (char& c : path)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return path;
+    return FoldedCase(path);
 }
 
 // `folder` is `root` or lies inside it.

@@ -28,6 +28,12 @@ std::string WithoutQuotesAndLineFeeds(const std::string& line) {
     return result;
 }
 
+std::string FoldedCase(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
 int ReadDecimal(const std::string& text) {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;

@@ -18,6 +18,10 @@ std::string WithoutLineFeed(const std::string& line);
 // The line with every double quote and every line feed taken out.
 std::string WithoutQuotesAndLineFeeds(const std::string& line);
 
+// The text with its ASCII letters upper-cased: Windows names a file the
+// same in any letter case, so paths are compared in this form.
+std::string FoldedCase(std::string text);
+
 // The decimal number at the start of `text`, read as atoi does: white space
 // skipped, an optional sign, digits up to the first other character; no
 // digits give 0. Numbers beyond the int range stop at its ends.

@@ -15,13 +15,6 @@ constexpr std::size_t kPieceBuffer = 200;
 
 void Tell(Platform& platform, const std::string& text) { platform.boxes.Show(text, kTitle, kStyle); }
 
-// Windows names a file the same in any letter case.
-std::string Folded(std::string path) {
-    for (char& c : path)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return path;
-}
-
 enum class Filtered { Whole, ReadFailed, WriteFailed };
 
 // Step 4: every piece outside a marked block goes to the temporary file.
@@ -62,7 +55,7 @@ int RestoreNetscapeConfig(Platform& platform, const std::string& line) {
 int RestoreNetscapeConfig(Platform& platform, const std::string& line, std::set<std::string>& keptCopies) {
     const std::string configPath = WithoutLineFeed(line);
     const std::string tempPath = configPath + ".tmp";
-    if (keptCopies.count(Folded(tempPath))) {
+    if (keptCopies.count(FoldedCase(tempPath))) {
         // The configuration may be half written; its whole text is only in the copy.
         Tell(platform, "Cannot restore Netscape configuration " + configPath + " again: its restored text is in " +
                            tempPath + ". ");
@@ -95,7 +88,7 @@ int RestoreNetscapeConfig(Platform& platform, const std::string& line, std::set<
     std::unique_ptr<ByteSource> copy = platform.files.OpenForReading(tempPath);
     std::unique_ptr<ByteSink> target = copy ? platform.files.OpenForWriting(configPath) : nullptr;
     if (!target || !CopyBack(std::move(copy), std::move(target))) {
-        keptCopies.insert(Folded(tempPath));
+        keptCopies.insert(FoldedCase(tempPath));
         Tell(platform, "Cannot write " + configPath + " to restore Netscape configuration. The restored text is in " +
                            tempPath + ". ");
         return 1;
