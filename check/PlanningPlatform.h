@@ -35,7 +35,7 @@ struct PlannedExit {
 struct PlanningOptions {
     std::string listPath;  // the list path as the uninstaller is given it
     std::string listFile;  // where its bytes are read from
-    std::deque<int> answers;  // IDYES or IDNO for each question in turn
+    std::deque<int> answers;  // IDYES or IDNO for each question in turn, then defaultAnswer
     int defaultAnswer = kIdYes;
     bool logStays = false;  // the InstallShield uninstaller leaves its log behind
 };

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/UninstallApp.h"
+#include "check/EmptyMachine.h"
 #include "check/MemorySource.h"
 #include "check/Warnings.h"
 #include "platform/TextFile.h"
@@ -66,7 +67,7 @@ std::string Recorded(int row, const CleanupState& state) {
 class Watcher : public ListObserver {
 public:
     Watcher(PlanningPlatform& plan, Preview& preview) : plan_(plan), preview_(preview) {}
-    void OnPiece(const std::string&, const std::string&, int row) override {
+    void OnPiece(int row) override {
         plan_.SetPiece(static_cast<int>(next_));
         if (next_ < preview_.pieces.size()) {
             preview_.pieces[next_].carriedOut = true;
@@ -120,13 +121,7 @@ Preview MakePreview(Platform& reading, const PreviewOptions& options) {
     preview.readable = true;
     preview.pieces = Pieces(preview.bytes);
 
-    PlanningOptions planning;
-    planning.listPath = options.listPath;
-    planning.listFile = options.listFile;
-    planning.answers = options.answers;
-    planning.defaultAnswer = options.defaultAnswer;
-    planning.logStays = options.logStays;
-    PlanningPlatform plan(reading, planning);
+    PlanningPlatform plan(reading, options);
     Watcher watcher(plan, preview);
 
     UninstallApp app(plan.Get());
@@ -166,7 +161,6 @@ std::string Visible(const std::string& text) {
         if (c == '\n') out += "\\n";
         else if (c == '\r') out += "\\r";
         else if (c == '\t') out += "\\t";
-        else if (c == '\\') out += "\\";
         else if (c < 0x20 || c >= 0x7F) {
             char hex[8];
             std::snprintf(hex, sizeof hex, "\\x%02X", c);
@@ -345,6 +339,24 @@ int RunCheck(Platform& reading, const PreviewOptions& options, std::string& out)
     }
     out = options.json ? RenderJson(preview, options) : RenderPlain(preview, options);
     return preview.warnings.empty() ? 0 : 1;
+}
+
+int CheckProgram(const char* program, const std::vector<std::string>& arguments, FileSystem& listFiles,
+                 Platform* machine) {
+    const CheckCommand command = ParseCheckArguments(arguments);
+    if (!command.error.empty()) {
+        std::fprintf(stderr, "%s: %s\n%s", program, command.error.c_str(), kCheckUsage);
+        return 2;
+    }
+    if (command.options.machine && !machine) {
+        std::fprintf(stderr, "%s: --machine reads a Windows machine; run QvUninstCheck.exe there\n", program);
+        return 2;
+    }
+    EmptyMachine empty(listFiles, command.options.listFile);
+    std::string out;
+    const int status = RunCheck(command.options.machine ? *machine : empty.Get(), command.options, out);
+    std::fwrite(out.data(), 1, out.size(), status == 2 ? stderr : stdout);
+    return status;
 }
 
 }  // namespace qv::check

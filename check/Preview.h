@@ -2,7 +2,6 @@
 // driver and clean-up, run on a planning platform, watched piece by piece.
 #pragma once
 
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -11,15 +10,10 @@
 
 namespace qv::check {
 
-struct PreviewOptions {
-    std::string listFile;  // where the list's bytes are read from
-    std::string listPath;  // the path the uninstaller is given with -p
+struct PreviewOptions : PlanningOptions {
     bool silent = false;
     bool json = false;
     bool machine = false;  // the reading platform is the live machine
-    bool logStays = false;
-    std::deque<int> answers;  // for each question in turn, then defaultAnswer
-    int defaultAnswer = kIdYes;
 };
 
 struct Warning {
@@ -74,5 +68,12 @@ CheckCommand ParseCheckArguments(const std::vector<std::string>& arguments);
 int RunCheck(Platform& reading, const PreviewOptions& options, std::string& out);
 
 extern const char kCheckUsage[];
+
+// The whole program, named `program` in what it prints: the command line, then
+// the preview on an empty machine whose one file `listFiles` reads or, with
+// --machine, on `machine` (null where there is no machine to read). The
+// preview goes to standard output, what stops it to standard error.
+int CheckProgram(const char* program, const std::vector<std::string>& arguments, FileSystem& listFiles,
+                 Platform* machine);
 
 }  // namespace qv::check

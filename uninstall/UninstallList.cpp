@@ -114,7 +114,7 @@ int RunUninstallList(Platform& platform, const std::string& listPath, bool silen
     while (result == LineResult::Next && list.ReadPiece(piece, kListLineBuffer)) {
         const std::string line = piece.substr(0, piece.find('\0'));  // a NUL byte ends the line's text
         const int row = driver.Classify(line);
-        if (observer) observer->OnPiece(piece, line, row);
+        if (observer) observer->OnPiece(row);
         result = driver.Handle(line, row);
         if (observer) observer->OnPieceDone(driver.state);
     }

@@ -26,8 +26,8 @@ enum : int {
 class ListObserver {
 public:
     virtual ~ListObserver() = default;
-    // A piece as read (NUL bytes included), its line's text, and the row that claims it; before it is carried out.
-    virtual void OnPiece(const std::string& piece, const std::string& line, int row) = 0;
+    // The row that claims the next piece of the list, before it is carried out.
+    virtual void OnPiece(int row) = 0;
     // After it was carried out.
     virtual void OnPieceDone(const CleanupState& state) = 0;
     // Reading has ended and the closing clean-up begins.
