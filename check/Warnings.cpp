@@ -105,7 +105,6 @@ std::vector<Warning> FindWarnings(std::vector<PiecePreview>& pieces, const std::
     for (const PiecePreview& piece : pieces) ++piecesOfLine[piece.line];
 
     bool iisSeen = false, installShield = false;
-    const PiecePreview* lastDirectory = nullptr;
     std::vector<PiecePreview*> directories;
     for (PiecePreview& piece : pieces) {
         const std::string line = std::to_string(piece.line);
@@ -147,7 +146,7 @@ std::vector<Warning> FindWarnings(std::vector<PiecePreview>& pieces, const std::
         if (piece.row == kRowInstallShield) installShield = true;
     }
     if (directories.size() > 1) {
-        lastDirectory = directories.back();
+        const PiecePreview* lastDirectory = directories.back();
         for (std::size_t i = 0; i + 1 < directories.size(); ++i)
             find.Add(directories[i], directories[i]->line, "several-install-dirs",
                      "Line " + std::to_string(directories[i]->line) + " names an install directory that line " +

@@ -161,7 +161,6 @@ private:
                              kMbOk);
     }
 
-
     Platform& platform_;
     CleanupState& state_;
     const std::string& listPath_;

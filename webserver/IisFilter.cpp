@@ -33,12 +33,6 @@ void RemoveAll(std::string& text, const std::string& part) {
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at)) text.erase(at, part.size());
 }
 
-int CloseAndRelease(MetadataHandle handle) {
-    MetabaseObject->CloseKey(handle);
-    ReleaseAdminBase();
-    return 0;
-}
-
 }  // namespace
 
 std::u16string RebuildLoadOrder(const std::u16string& loadOrder, bool& found) {
@@ -80,7 +74,10 @@ int RemoveIisFilter(Platform& platform) {
     record.dataLength = sizeof read;
     record.data = reinterpret_cast<unsigned char*>(read);
     unsigned long required = 0;
-    if (CheckHresult(platform, MetabaseObject->GetData(handle, u"", record, required))) return CloseAndRelease(handle);
+    if (CheckHresult(platform, MetabaseObject->GetData(handle, u"", record, required))) {
+        CloseKeyAndRelease(handle);
+        return 0;
+    }
 
     std::size_t length = 0;
     while (length < kLoadOrderChars && read[length] != 0) ++length;
@@ -93,8 +90,7 @@ int RemoveIisFilter(Platform& platform) {
         record.dataLength = static_cast<unsigned long>((rebuilt.size() + 1) * sizeof(char16_t));
         if (!SetDataOrClose(platform, handle, u"", record)) return 0;
     }
-    MetabaseObject->CloseKey(handle);
-    ReleaseAdminBase();
+    CloseKeyAndRelease(handle);
     return 1;
 }
 

@@ -65,10 +65,14 @@ int ReleaseAdminBase() {
     return 1;
 }
 
-int SetDataOrClose(Platform& platform, MetadataHandle handle, const std::u16string& path, MetadataRecord& record) {
-    if (!CheckHresult(platform, MetabaseObject->SetData(handle, path, record))) return 1;
+void CloseKeyAndRelease(MetadataHandle handle) {
     MetabaseObject->CloseKey(handle);
     ReleaseAdminBase();
+}
+
+int SetDataOrClose(Platform& platform, MetadataHandle handle, const std::u16string& path, MetadataRecord& record) {
+    if (!CheckHresult(platform, MetabaseObject->SetData(handle, path, record))) return 1;
+    CloseKeyAndRelease(handle);
     return 0;
 }
 

@@ -34,6 +34,9 @@ void ShowHresultError(Platform& platform, HResult hr);
 // Lets go of MetabaseObject if it is held. Returns 1.
 int ReleaseAdminBase();
 
+// Closes `handle`, then lets go of MetabaseObject.
+void CloseKeyAndRelease(MetadataHandle handle);
+
 // SetData; on failure, after its box, the key is closed and the interface
 // released, and the result is 0.
 int SetDataOrClose(Platform& platform, MetadataHandle handle, const std::u16string& path, MetadataRecord& record);
