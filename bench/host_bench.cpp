@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "platform/TextFile.h"
@@ -62,13 +63,19 @@ std::string MakeConfig() {
     return config;
 }
 
+// A fresh fake machine holding one file.
+std::unique_ptr<qvtest::FakePlatform> FakeHolding(const char* path, const std::string& bytes) {
+    auto fake = std::make_unique<qvtest::FakePlatform>();
+    fake->AddFile(path, bytes);
+    fake->chunkSize = kReadSize;
+    return fake;
+}
+
 void BM_RunUninstallList(benchmark::State& state) {
     const std::string list = MakeList();
     for (auto _ : state) {
         state.PauseTiming();
-        auto fake = std::make_unique<qvtest::FakePlatform>();
-        fake->AddFile(kListPath, list);
-        fake->chunkSize = kReadSize;
+        auto fake = FakeHolding(kListPath, list);
         state.ResumeTiming();
         try {
             benchmark::DoNotOptimize(qv::RunUninstallList(fake->platform, kListPath, true));
@@ -87,9 +94,7 @@ void BM_RestoreNetscapeConfig(benchmark::State& state) {
     std::size_t kept = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        auto fake = std::make_unique<qvtest::FakePlatform>();
-        fake->AddFile(kConfigPath, config);
-        fake->chunkSize = kReadSize;
+        auto fake = FakeHolding(kConfigPath, config);
         state.ResumeTiming();
         benchmark::DoNotOptimize(qv::RestoreNetscapeConfig(fake->platform, std::string(kConfigPath) + "\n"));
         state.PauseTiming();
@@ -109,9 +114,7 @@ void BM_ReadListOnly(benchmark::State& state) {
     const std::string list = MakeList();
     for (auto _ : state) {
         state.PauseTiming();
-        auto fake = std::make_unique<qvtest::FakePlatform>();
-        fake->AddFile(kListPath, list);
-        fake->chunkSize = kReadSize;
+        auto fake = FakeHolding(kListPath, list);
         state.ResumeTiming();
         qv::TextModeReader reader(fake->platform.files.OpenForReading(kListPath));
         std::string piece;
@@ -135,9 +138,7 @@ void BM_CopyTwiceOnly(benchmark::State& state) {
     const std::string tempPath = std::string(kConfigPath) + ".tmp";
     for (auto _ : state) {
         state.PauseTiming();
-        auto fake = std::make_unique<qvtest::FakePlatform>();
-        fake->AddFile(kConfigPath, config);
-        fake->chunkSize = kReadSize;
+        auto fake = FakeHolding(kConfigPath, config);
         state.ResumeTiming();
         for (const auto& [from, to] : {std::pair{std::string(kConfigPath), tempPath},
                                        std::pair{tempPath, std::string(kConfigPath)}}) {
