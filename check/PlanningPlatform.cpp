@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "check/MemorySource.h"
+#include "text/Text.h"
 #include "uninstall/ListLine.h"
 
 namespace qv::check {

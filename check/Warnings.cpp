@@ -4,6 +4,7 @@
 #include <cctype>
 #include <map>
 
+#include "text/Text.h"
 #include "uninstall/ListLine.h"
 #include "uninstall/UninstallList.h"
 

@@ -1,6 +1,7 @@
 #include "uninstall/Commands.h"
 
 #include "runner/RunDialog.h"
+#include "text/Text.h"
 #include "uninstall/ListLine.h"
 
 namespace qv {

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "text/Text.h"
 #include "uninstall/ListLine.h"
 
 namespace qv {

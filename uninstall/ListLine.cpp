@@ -15,23 +15,12 @@ bool ContainsKeyword(const std::string& line, const std::string& keyword, CodePa
     return false;
 }
 
-std::string WithoutLineFeed(const std::string& line) {
-    if (!line.empty() && line.back() == '\n') return line.substr(0, line.size() - 1);
-    return line;
-}
-
 std::string WithoutQuotesAndLineFeeds(const std::string& line) {
     std::string result;
     result.reserve(line.size());
     for (char c : line)
         if (c != '"' && c != '\n') result.push_back(c);
     return result;
-}
-
-std::string FoldedCase(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return text;
 }
 
 int ReadDecimal(const std::string& text) {

@@ -11,16 +11,8 @@ namespace qv {
 // match may only begin at a character boundary, never on a trail byte.
 bool ContainsKeyword(const std::string& line, const std::string& keyword, CodePage& codePage);
 
-// The line without its line feed. Only a line feed is dropped: the last line
-// of a list may have none, and then every character of it is real.
-std::string WithoutLineFeed(const std::string& line);
-
 // The line with every double quote and every line feed taken out.
 std::string WithoutQuotesAndLineFeeds(const std::string& line);
-
-// The text with its ASCII letters upper-cased: Windows names a file the
-// same in any letter case, so paths are compared in this form.
-std::string FoldedCase(std::string text);
 
 // The decimal number at the start of `text`, read as atoi does: white space
 // skipped, an optional sign, digits up to the first other character; no

@@ -1,8 +1,9 @@
 #include "uninstall/UninstallList.h"
 
 #include "platform/TextFile.h"
-#include "uninstall/ClosingCleanup.h"
+#include "text/Text.h"
 #include "uninstall/CleanupState.h"
+#include "uninstall/ClosingCleanup.h"
 #include "uninstall/Commands.h"
 #include "uninstall/ListLine.h"
 #include "webserver/IisFilter.h"

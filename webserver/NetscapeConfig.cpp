@@ -1,7 +1,7 @@
 #include "webserver/NetscapeConfig.h"
 
 #include "platform/TextFile.h"
-#include "uninstall/ListLine.h"
+#include "text/Text.h"
 
 namespace qv {
 
