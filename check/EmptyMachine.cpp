@@ -19,6 +19,17 @@ std::unique_ptr<ByteSource> EmptyMachine::OpenForReading(const std::string& path
     return path == listFile_ ? listFiles_.OpenForReading(path) : nullptr;
 }
 
+// The list is the one file; the drive and the Windows folders are the only folders.
+unsigned long EmptyMachine::GetFileAttributesA(const std::string& path) {
+    if (!listFile_.empty() && path == listFile_) return 0x80;  // FILE_ATTRIBUTE_NORMAL
+    return path == "C:\\" || path == kWindows ? kFileAttributeDirectory : kInvalidFileAttributes;
+}
+
+bool EmptyMachine::GetComputerNameA(std::string& name) {
+    name = "EMPTY";
+    return true;
+}
+
 bool EmptyMachine::FormatMessageA(unsigned long, unsigned long messageId, unsigned long, std::string& text) {
     text = "(the system's text for error " + std::to_string(messageId) + ")";
     return true;

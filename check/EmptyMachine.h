@@ -35,6 +35,7 @@ private:
     bool RemoveDirectoryA(const std::string&) override { return false; }
     bool SetCurrentDirectoryA(const std::string&) override { return false; }
     int SHFileOperationA(ShellFileOperation&) override { return kErrorFileNotFound; }
+    unsigned long GetFileAttributesA(const std::string& path) override;
 
     bool CreateProcessA(const std::string&, bool, unsigned long, const StartupInfo&, ProcessInfo&) override {
         return false;
@@ -63,6 +64,7 @@ private:
     bool GetProfilesDirectoryA(std::string& path) override;
     bool GetEnvironmentVariableA(const std::string&, std::string&) override { return false; }
     bool GetShortPathNameA(const std::string&, std::string&) override { return false; }
+    bool GetComputerNameA(std::string& name) override;
 
     HResult CoInitialize() override { return 0; }
     void CoUninitialize() override {}

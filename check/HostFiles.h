@@ -16,6 +16,7 @@ public:
     bool RemoveDirectoryA(const std::string&) override { return false; }
     bool SetCurrentDirectoryA(const std::string&) override { return false; }
     int SHFileOperationA(ShellFileOperation&) override { return kErrorAccessDenied; }
+    unsigned long GetFileAttributesA(const std::string&) override { return kInvalidFileAttributes; }
 };
 
 }  // namespace qv::check

@@ -70,7 +70,7 @@ public:
         return left;
     }
     HResult DeleteKey(MetadataHandle handle, const std::u16string& path) override {
-        plan_.Record({"metabase-delete-key", KeyOf(handle) + Narrow(path), "", 0, 0, -1});
+        plan_.Record("metabase-delete-key", KeyOf(handle) + Narrow(path));
         return 0;
     }
     HResult SetData(MetadataHandle handle, const std::u16string& path, MetadataRecord& record) override {
@@ -81,9 +81,10 @@ public:
             if (c == 0) break;
             text.push_back(c);
         }
-        plan_.Record({"metabase-set-data", KeyOf(handle) + Narrow(path), "identifier " + std::to_string(record.identifier) + ": \"" +
-                                                             Narrow(text) + "\"",
-                      0, 0, -1});
+        PlannedStep& step = plan_.Record("metabase-set-data", KeyOf(handle) + Narrow(path),
+                                         "identifier " + std::to_string(record.identifier) + ": \"" + Narrow(text) + "\"");
+        step.value = Narrow(text);
+        step.identifier = record.identifier;
         return 0;
     }
     HResult GetData(MetadataHandle handle, const std::u16string& path, MetadataRecord& record,
@@ -146,9 +147,17 @@ PlanningPlatform::PlanningPlatform(Platform& reading, PlanningOptions options)
 
 PlanningPlatform::~PlanningPlatform() = default;
 
-void PlanningPlatform::Record(PlannedStep step) {
+PlannedStep& PlanningPlatform::Record(std::string kind, std::string target, std::string detail, int answer,
+                                     unsigned style) {
+    PlannedStep step;
+    step.kind = std::move(kind);
+    step.target = std::move(target);
+    step.detail = std::move(detail);
+    step.answer = answer;
+    step.style = style;
     step.piece = piece_;
     steps_.push_back(std::move(step));
+    return steps_.back();
 }
 
 bool PlanningPlatform::Removed(const std::string& path) const {
@@ -166,12 +175,12 @@ int PlanningPlatform::Show(const std::string& text, const std::string& title, un
         answer = options_.answers.empty() ? options_.defaultAnswer : options_.answers.front();
         if (!options_.answers.empty()) options_.answers.pop_front();
     }
-    Record({"box", text, title, answer, style, -1});
+    Record("box", text, title, answer, style);
     return answer;
 }
 
 int PlanningPlatform::ShowWide(const std::u16string& text, const std::u16string& title, unsigned style) {
-    Record({"box", Narrow(text), Narrow(title), kIdOk, style, -1});
+    Record("box", Narrow(text), Narrow(title), kIdOk, style);
     return kIdOk;
 }
 
@@ -183,8 +192,38 @@ std::unique_ptr<ByteSource> PlanningPlatform::OpenForReading(const std::string& 
     return reading_.files.OpenForReading(path);
 }
 
+// Only what stands on the machine counts: a missing folder may be one the
+// reading platform cannot see (an empty machine has none).
+std::string PlanningPlatform::WriteFails(const std::string& path, unsigned long& error) {
+    if (written_.count(Folded(path))) return std::string();
+    const unsigned long attributes = GetFileAttributesA(path);
+    error = kErrorAccessDenied;
+    if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory))
+        return "a folder stands at " + path;
+    if (attributes != kInvalidFileAttributes &&
+        (attributes & (kFileAttributeReadOnly | kFileAttributeHidden | kFileAttributeSystem)))
+        return "the file at " + path + " is read-only, hidden or a system file";
+    error = kErrorPathNotFound;
+    for (std::size_t slash = path.find_last_of('\\'); slash != std::string::npos && slash > 2;
+         slash = path.find_last_of('\\', slash - 1)) {
+        const std::string folder = path.substr(0, slash);
+        if (Removed(folder)) return "the run has removed " + folder + " by then";
+        const unsigned long above = reading_.files.GetFileAttributesA(folder);
+        if (above != kInvalidFileAttributes && !(above & kFileAttributeDirectory))
+            return "a file stands at " + folder + ", where a folder should be";
+    }
+    return std::string();
+}
+
 std::unique_ptr<ByteSink> PlanningPlatform::OpenForWriting(const std::string& path) {
-    Record({"write-file", path, "", 0, 0, -1});
+    unsigned long error = 0;
+    const std::string fails = WriteFails(path, error);
+    if (!fails.empty()) {
+        Record("write-file", path).fails = fails;
+        lastError_ = error;
+        return nullptr;
+    }
+    Record("write-file", path);
     const std::string key = Folded(path);
     removed_.erase(key);
     written_[key].clear();
@@ -192,14 +231,14 @@ std::unique_ptr<ByteSink> PlanningPlatform::OpenForWriting(const std::string& pa
 }
 
 bool PlanningPlatform::DeleteFileA(const std::string& path) {
-    Record({"delete-file", path, "", 0, 0, -1});
+    Record("delete-file", path);
     written_.erase(Folded(path));
     removed_.insert(Folded(path));
     return true;
 }
 
 bool PlanningPlatform::RemoveDirectoryA(const std::string& path) {
-    Record({"remove-folder", path, "", 0, 0, -1});
+    Record("remove-folder", path);
     removed_.insert(Folded(path));
     return true;
 }
@@ -207,26 +246,33 @@ bool PlanningPlatform::RemoveDirectoryA(const std::string& path) {
 // Entering a folder changes only this process; it is the uninstaller's test that the folder is there.
 bool PlanningPlatform::SetCurrentDirectoryA(const std::string& path) {
     if (Removed(path) || !reading_.files.SetCurrentDirectoryA(path)) {
-        Record({"note", path, "is not there: taken as removed already", 0, 0, -1});
+        Record("note", path, "is not there: taken as removed already");
         return false;
     }
-    Record({"current-directory", path, "", 0, 0, -1});
+    Record("current-directory", path);
     return true;
+}
+
+unsigned long PlanningPlatform::GetFileAttributesA(const std::string& path) {
+    if (written_.count(Folded(path))) return 0x80;  // FILE_ATTRIBUTE_NORMAL
+    if (Removed(path)) return kInvalidFileAttributes;
+    return reading_.files.GetFileAttributesA(path);
 }
 
 int PlanningPlatform::SHFileOperationA(ShellFileOperation& request) {
     const std::string path = request.pFrom ? request.pFrom : "";
-    Record({"delete-folder", path, "flags " + Hex(request.fFlags), 0, 0, -1});
+    Record("delete-folder", path, "flags " + Hex(request.fFlags));
     removed_.insert(Folded(path));
     return 0;
 }
 
 bool PlanningPlatform::CreateProcessA(const std::string& commandLine, bool, unsigned long, const StartupInfo& startup,
                                       ProcessInfo& info) {
-    Record({"run", commandLine, "", 0, startup.wShowWindow, -1});
+    Record("run", commandLine, "", 0, startup.wShowWindow);
     if (commandLine.find("isuninst") != std::string::npos && !options_.logStays) {
         const std::string log = LogOf(commandLine);
         if (!log.empty()) {
+            Record("remove-log", log, "by the InstallShield uninstaller (assumed)");
             removed_.insert(Folded(log));
             removedLogs_.insert(log);
         }
@@ -265,18 +311,19 @@ long PlanningPlatform::QueryValue(Handle key, const std::string& name, char* dat
 long PlanningPlatform::SetValue(Handle key, const std::string& name, unsigned long, const char* data,
                                 unsigned long size) {
     const auto open = openKeys_.find(key);
-    Record({"set-value", (open == openKeys_.end() ? std::string("?") : open->second) + "\\" + name,
-            std::string(data, size), 0, 0, -1});
+    Record("set-value", (open == openKeys_.end() ? std::string("?") : open->second) + "\\" + name,
+           std::string(data, size))
+        .value = std::string(data, size);
     return kErrorSuccess;
 }
 
 long PlanningPlatform::DeleteKey(const std::string& subKey) {
-    Record({"delete-key", subKey, "", 0, 0, -1});
+    Record("delete-key", subKey);
     removed_.insert(Folded("key:" + subKey));
     return kErrorSuccess;
 }
 
-unsigned long PlanningPlatform::GetLastError() { return reading_.errors.GetLastError(); }
+unsigned long PlanningPlatform::GetLastError() { return lastError_ ? lastError_ : reading_.errors.GetLastError(); }
 
 bool PlanningPlatform::FormatMessageA(unsigned long flags, unsigned long messageId, unsigned long languageId,
                                       std::string& text) {
@@ -313,6 +360,8 @@ bool PlanningPlatform::GetShortPathNameA(const std::string& path, std::string& s
     return reading_.system.GetShortPathNameA(path, shortPath);
 }
 
+bool PlanningPlatform::GetComputerNameA(std::string& name) { return reading_.system.GetComputerNameA(name); }
+
 HResult PlanningPlatform::CoInitialize() { return reading_.com.CoInitialize(); }
 
 void PlanningPlatform::CoUninitialize() { reading_.com.CoUninitialize(); }
@@ -326,7 +375,7 @@ HResult PlanningPlatform::CoCreateInstance(const Guid& clsid, unsigned long cont
 }
 
 void PlanningPlatform::Exit(int status) {
-    Record({"exit", std::to_string(status), "", 0, 0, -1});
+    Record("exit", std::to_string(status));
     throw PlannedExit{status};
 }
 

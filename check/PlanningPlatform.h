@@ -18,13 +18,18 @@ namespace qv::check {
 
 // One step the uninstaller would take that a user or the machine would see.
 struct PlannedStep {
-    std::string kind;    // box, run, delete-folder, remove-folder, delete-file, write-file, set-value, delete-key,
-                         // metabase-delete-key, metabase-set-data, current-directory, note
+    std::string kind;    // box, run, delete-folder, remove-folder, delete-file, write-file, rewrite-config,
+                         // remove-log, set-value, delete-key, metabase-delete-key, metabase-set-data,
+                         // current-directory, note, exit
     std::string target;  // the command line, path, key or box text
     std::string detail;  // caption, flags, title, value
     int answer = 0;      // the button a box was answered with
     unsigned style = 0;  // a box's style
     int piece = -1;      // the list piece being carried out; -1 before the list, -2 in the closing clean-up
+    std::string value;   // the value a registry or metabase value is set to
+    unsigned long identifier = 0;  // the metabase value's identifier
+    std::string fails;   // why the machine as read makes this call fail; empty when it is taken to succeed
+    std::string question;  // the question whose Yes this change needs
 };
 
 // Thrown where the uninstaller would end the whole program.
@@ -65,8 +70,11 @@ private:
     friend class PlanningMetabase;
     friend class PlanningWindow;
 
-    void Record(PlannedStep step);
+    PlannedStep& Record(std::string kind, std::string target, std::string detail = std::string(), int answer = 0,
+                        unsigned style = 0);
     bool Removed(const std::string& path) const;
+    // Why creating the file must fail on the machine as read, with the error the call would give.
+    std::string WriteFails(const std::string& path, unsigned long& error);
 
     int Show(const std::string& text, const std::string& title, unsigned style) override;
     int ShowWide(const std::u16string& text, const std::u16string& title, unsigned style) override;
@@ -77,6 +85,7 @@ private:
     bool RemoveDirectoryA(const std::string& path) override;
     bool SetCurrentDirectoryA(const std::string& path) override;
     int SHFileOperationA(ShellFileOperation& request) override;
+    unsigned long GetFileAttributesA(const std::string& path) override;
 
     bool CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,
                         const StartupInfo& startup, ProcessInfo& info) override;
@@ -105,6 +114,7 @@ private:
     bool GetProfilesDirectoryA(std::string& path) override;
     bool GetEnvironmentVariableA(const std::string& name, std::string& value) override;
     bool GetShortPathNameA(const std::string& path, std::string& shortPath) override;
+    bool GetComputerNameA(std::string& name) override;
 
     HResult CoInitialize() override;
     void CoUninitialize() override;
@@ -124,6 +134,7 @@ private:
     std::set<std::string> removedLogs_;
     std::map<Handle, std::string> openKeys_;  // for naming the key a value is written to
     Handle nextHandle_ = 0x1000;
+    unsigned long lastError_ = 0;  // of a call this platform answered with a failure
 };
 
 }  // namespace qv::check

@@ -1,12 +1,18 @@
 #include "check/Preview.h"
 
 #include <cstdio>
+#include <ctime>
+
+#include <nlohmann/json.hpp>
 
 #include "app/UninstallApp.h"
 #include "check/EmptyMachine.h"
 #include "check/MemorySource.h"
+#include "check/Plan.h"
+#include "check/Verify.h"
 #include "check/Warnings.h"
 #include "platform/TextFile.h"
+#include "text/Text.h"
 #include "uninstall/InstallRoot.h"
 #include "uninstall/UninstallList.h"
 
@@ -15,7 +21,9 @@ namespace qv::check {
 const char kCheckUsage[] =
     "usage: qvuninst-check [--json] [--silent] [--answer yes|no] [--answers YN...] [--log-stays] [--machine]\n"
     "                      LIST [LIST_PATH_AS_GIVEN]\n"
-    "Shows what QvUnInstall -p LIST_PATH_AS_GIVEN would do with the uninstall list LIST, changing nothing.\n";
+    "       qvuninst-check [--json] --verify PLAN\n"
+    "Shows what QvUnInstall -p LIST_PATH_AS_GIVEN would do with the uninstall list LIST, changing nothing;\n"
+    "with --json the preview is a plan to keep. --verify tells which of a kept plan's changes this machine shows.\n";
 
 namespace {
 
@@ -90,6 +98,33 @@ private:
     std::size_t next_ = 0;
 };
 
+// The changes a verification can look for, as opposed to what is shown or started.
+bool IsChange(const std::string& kind) {
+    return kind != "box" && kind != "run" && kind != "current-directory" && kind != "note" && kind != "exit";
+}
+
+// The steps as a plan keeps them: obj.conf's rewrite named as such, and each
+// change with the question whose Yes it needs (the one just before it, or
+// else the confirmation at the start).
+std::vector<PlannedStep> Attributed(std::vector<PlannedStep> steps, const std::vector<PiecePreview>& pieces) {
+    std::string confirmation, pending;
+    for (PlannedStep& step : steps) {
+        if (step.kind == "box" && (step.style & kMbTypeMask) == kMbYesNo && step.answer == kIdYes) {
+            (step.piece == -1 && confirmation.empty() ? confirmation : pending) = step.target;
+            continue;
+        }
+        if (step.kind == "write-file" && step.piece >= 0 && static_cast<std::size_t>(step.piece) < pieces.size()) {
+            const PiecePreview& piece = pieces[static_cast<std::size_t>(step.piece)];
+            if (piece.row == kRowNetscapeConfig && FoldedCase(step.target) == FoldedCase(WithoutLineFeed(piece.bytes)))
+                step.kind = "rewrite-config";
+        }
+        if (!IsChange(step.kind)) continue;
+        step.question = pending.empty() ? confirmation : pending;
+        pending.clear();
+    }
+    return steps;
+}
+
 std::string WindowsDirectory(Platform& reading) {
     char buffer[1024] = {};
     const unsigned length = reading.system.GetWindowsDirectoryA(buffer, sizeof buffer);
@@ -135,7 +170,7 @@ Preview MakePreview(Platform& reading, const PreviewOptions& options) {
         preview.result = false;
     }
 
-    for (const PlannedStep& step : plan.Steps()) {
+    for (const PlannedStep& step : Attributed(plan.Steps(), preview.pieces)) {
         if (step.piece >= 0 && static_cast<std::size_t>(step.piece) < preview.pieces.size())
             preview.pieces[static_cast<std::size_t>(step.piece)].steps.push_back(step);
         else if (step.piece == -2)
@@ -149,10 +184,9 @@ Preview MakePreview(Platform& reading, const PreviewOptions& options) {
     const bool shared = !preview.installRoot.empty() &&
                         IsSharedSystemFolder(preview.installRoot, WindowsDirectory(reading), reading);
     preview.warnings = FindWarnings(preview.pieces, preview.bytes, preview.installRoot, shared);
+    if (!reading.system.GetComputerNameA(preview.machineName)) preview.machineName.clear();
     return preview;
 }
-
-namespace {
 
 // Text as it stands, with line feeds and other control bytes made visible.
 std::string Visible(const std::string& text) {
@@ -172,26 +206,16 @@ std::string Visible(const std::string& text) {
     return out;
 }
 
-std::string Json(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\u%04X", c);  // bytes of the code page, shown as Latin-1
-            out += hex;
-        } else {
-            out.push_back(static_cast<char>(c));
-        }
-    }
-    return out + "\"";
-}
-
+namespace {
 std::string Answer(int answer) { return answer == kIdYes ? "yes" : answer == kIdNo ? "no" : "ok"; }
+}  // namespace
 
 std::string Describe(const PlannedStep& step) {
+    if (!step.fails.empty()) {
+        PlannedStep taken = step;
+        taken.fails.clear();
+        return Describe(taken) + ": fails, " + step.fails;
+    }
     const std::string& k = step.kind;
     if (k == "box") {
         if ((step.style & kMbTypeMask) == kMbYesNo)
@@ -203,6 +227,8 @@ std::string Describe(const PlannedStep& step) {
     if (k == "remove-folder") return "remove folder " + step.target + " if it is empty";
     if (k == "delete-file") return "delete file " + step.target;
     if (k == "write-file") return "write file " + step.target;
+    if (k == "rewrite-config") return "rewrite " + step.target + " without the web gateway's block";
+    if (k == "remove-log") return "the InstallShield uninstaller removes " + step.target + " (assumed)";
     if (k == "set-value") return "set HKLM\\" + step.target + " to \"" + Visible(step.detail) + "\"";
     if (k == "delete-key") return "delete key HKLM\\" + step.target;
     if (k == "metabase-delete-key") return "delete metabase key " + step.target;
@@ -212,11 +238,32 @@ std::string Describe(const PlannedStep& step) {
     return k + " " + step.target;
 }
 
-std::string StepJson(const PlannedStep& step) {
-    std::string out = "{\"kind\":" + Json(step.kind) + ",\"target\":" + Json(step.target);
-    if (!step.detail.empty()) out += ",\"detail\":" + Json(step.detail);
-    if (step.kind == "box") out += ",\"style\":" + std::to_string(step.style) + ",\"answer\":" + Json(Answer(step.answer));
-    return out + "}";
+namespace {
+
+nlohmann::ordered_json StepJson(const PlannedStep& step) {
+    nlohmann::ordered_json out = {{"kind", step.kind}, {"target", JsonText(step.target)}};
+    if (!step.detail.empty()) out["detail"] = JsonText(step.detail);
+    if (step.kind == "box") {
+        out["style"] = step.style;
+        out["answer"] = Answer(step.answer);
+    }
+    if (step.kind == "set-value" || step.kind == "metabase-set-data") out["value"] = JsonText(step.value);
+    if (step.kind == "metabase-set-data") out["identifier"] = step.identifier;
+    if (!step.fails.empty()) out["fails"] = JsonText(step.fails);
+    if (!step.question.empty()) out["question"] = JsonText(step.question);
+    return out;
+}
+
+nlohmann::ordered_json StepsJson(const std::vector<PlannedStep>& steps) {
+    nlohmann::ordered_json out = nlohmann::ordered_json::array();
+    for (const PlannedStep& step : steps) out.push_back(StepJson(step));
+    return out;
+}
+
+std::string Answers(const PreviewOptions& options) {
+    std::string answers;
+    for (int answer : options.answers) answers += answer == kIdYes ? 'Y' : 'N';
+    return answers;
 }
 
 std::string Assumption(const Preview& preview, const PreviewOptions& options) {
@@ -262,37 +309,45 @@ std::string RenderPlain(const Preview& preview, const PreviewOptions& options) {
 }
 
 std::string RenderJson(const Preview& preview, const PreviewOptions& options) {
-    std::string out = "{\"list\":" + Json(options.listFile) + ",\"listPath\":" + Json(options.listPath) +
-                      ",\"silent\":" + (options.silent ? "true" : "false") + ",\"machine\":" + Json(Machine(options)) +
-                      ",\"assumed\":" + Json(Assumption(preview, options)) + ",\"startup\":[";
-    for (std::size_t i = 0; i < preview.startup.size(); ++i) out += (i ? "," : "") + StepJson(preview.startup[i]);
-    out += "],\"pieces\":[";
-    for (std::size_t i = 0; i < preview.pieces.size(); ++i) {
-        const PiecePreview& piece = preview.pieces[i];
+    using Json = nlohmann::ordered_json;
+    Json out = {{"plan", kPlanVersion},
+                {"list", JsonText(options.listFile)},
+                {"listPath", JsonText(options.listPath)},
+                {"silent", options.silent},
+                {"answers", Answers(options)},
+                {"defaultAnswer", Answer(options.defaultAnswer)},
+                {"logStays", options.logStays},
+                {"machineName", JsonText(preview.machineName)},
+                {"time", options.time},
+                {"machine", JsonText(Machine(options))},
+                {"assumed", JsonText(Assumption(preview, options))},
+                {"startup", StepsJson(preview.startup)}};
+    Json pieces = Json::array();
+    for (const PiecePreview& piece : preview.pieces) {
         const PlannedStep* command = nullptr;
         for (const PlannedStep& step : piece.steps)
             if (step.kind == "run" && !command) command = &step;
-        out += std::string(i ? "," : "") + "{\"line\":" + std::to_string(piece.line) +
-               ",\"piece\":" + std::to_string(piece.piece) + ",\"text\":" + Json(piece.bytes) +
-               ",\"row\":" + (piece.carriedOut ? std::to_string(piece.row) : "null") +
-               ",\"kind\":" + Json(piece.carriedOut ? RowName(piece.row) : "not read") +
-               ",\"command\":" + (command ? Json(command->target) : "null") +
-               ",\"caption\":" + (command ? Json(command->detail) : "null") +
-               ",\"recorded\":" + (piece.recorded.empty() ? "null" : Json(piece.recorded)) + ",\"steps\":[";
-        for (std::size_t j = 0; j < piece.steps.size(); ++j) out += (j ? "," : "") + StepJson(piece.steps[j]);
-        out += "],\"warnings\":[";
-        for (std::size_t j = 0; j < piece.warnings.size(); ++j) out += (j ? "," : "") + Json(piece.warnings[j].code);
-        out += "]}";
+        Json warnings = Json::array();
+        for (const Warning& warning : piece.warnings) warnings.push_back(warning.code);
+        pieces.push_back({{"line", piece.line},
+                          {"piece", piece.piece},
+                          {"text", JsonText(piece.bytes)},
+                          {"row", piece.carriedOut ? Json(piece.row) : Json()},
+                          {"kind", piece.carriedOut ? RowName(piece.row) : "not read"},
+                          {"command", command ? Json(JsonText(command->target)) : Json()},
+                          {"caption", command ? Json(JsonText(command->detail)) : Json()},
+                          {"recorded", piece.recorded.empty() ? Json() : Json(JsonText(piece.recorded))},
+                          {"steps", StepsJson(piece.steps)},
+                          {"warnings", warnings}});
     }
-    out += "],\"cleanup\":[";
-    for (std::size_t i = 0; i < preview.cleanup.size(); ++i) out += (i ? "," : "") + StepJson(preview.cleanup[i]);
-    out += std::string("],\"listDeleted\":") + (preview.listDeleted ? "true" : "false") + ",\"warnings\":[";
-    for (std::size_t i = 0; i < preview.warnings.size(); ++i) {
-        const Warning& w = preview.warnings[i];
-        out += std::string(i ? "," : "") + "{\"code\":" + Json(w.code) + ",\"line\":" + std::to_string(w.line) +
-               ",\"message\":" + Json(w.message) + "}";
-    }
-    return out + "]}\n";
+    out["pieces"] = pieces;
+    out["cleanup"] = StepsJson(preview.cleanup);
+    out["listDeleted"] = preview.listDeleted;
+    Json warnings = Json::array();
+    for (const Warning& w : preview.warnings)
+        warnings.push_back({{"code", w.code}, {"line", w.line}, {"message", JsonText(w.message)}});
+    out["warnings"] = warnings;
+    return out.dump(-1, ' ', true) + "\n";  // ASCII only: code-page bytes as \u00XX
 }
 
 CheckCommand ParseCheckArguments(const std::vector<std::string>& arguments) {
@@ -304,6 +359,8 @@ CheckCommand ParseCheckArguments(const std::vector<std::string>& arguments) {
         const bool hasValue = i + 1 < arguments.size();
         if (a == "--json") {
             o.json = true;
+        } else if (a == "--verify" && hasValue) {
+            o.verify = arguments[++i];
         } else if (a == "--silent") {
             o.silent = true;
         } else if (a == "--machine") {
@@ -321,6 +378,11 @@ CheckCommand ParseCheckArguments(const std::vector<std::string>& arguments) {
         } else {
             paths.push_back(a);
         }
+    }
+    if (!o.verify.empty()) {
+        if (!paths.empty() || o.silent || o.machine || o.logStays || !o.answers.empty())
+            command.error = "--verify takes a plan and nothing but --json";
+        return command;
     }
     if (paths.empty() || paths.size() > 2) {
         command.error = paths.empty() ? "no list given" : "too many paths";
@@ -341,6 +403,19 @@ int RunCheck(Platform& reading, const PreviewOptions& options, std::string& out)
     return preview.warnings.empty() ? 0 : 1;
 }
 
+namespace {
+
+// When the plan is made, in UTC.
+std::string Now() {
+    const std::time_t now = std::time(nullptr);
+    const std::tm* utc = std::gmtime(&now);
+    char text[32] = {};
+    if (!utc || !std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", utc)) return std::string();
+    return text;
+}
+
+}  // namespace
+
 int CheckProgram(const char* program, const std::vector<std::string>& arguments, FileSystem& listFiles,
                  Platform* machine) {
     const CheckCommand command = ParseCheckArguments(arguments);
@@ -354,7 +429,17 @@ int CheckProgram(const char* program, const std::vector<std::string>& arguments,
     }
     EmptyMachine empty(listFiles, command.options.listFile);
     std::string out;
-    const int status = RunCheck(command.options.machine ? *machine : empty.Get(), command.options, out);
+    if (!command.options.verify.empty()) {
+        // Where there is no machine to read, the empty one stands in: every change shows as made.
+        const int status = RunVerify(machine ? *machine : empty.Get(), listFiles, command.options.verify,
+                                     command.options.json, out);
+        if (status == 2) out = program + (": " + out);
+        std::fwrite(out.data(), 1, out.size(), status == 2 ? stderr : stdout);
+        return status;
+    }
+    PreviewOptions options = command.options;
+    options.time = Now();
+    const int status = RunCheck(command.options.machine ? *machine : empty.Get(), options, out);
     std::fwrite(out.data(), 1, out.size(), status == 2 ? stderr : stdout);
     return status;
 }

@@ -14,6 +14,8 @@ struct PreviewOptions : PlanningOptions {
     bool silent = false;
     bool json = false;
     bool machine = false;  // the reading platform is the live machine
+    std::string time;      // when the plan is made
+    std::string verify;    // the kept plan to hold the machine to, instead of a preview
 };
 
 struct Warning {
@@ -47,6 +49,7 @@ struct Preview {
     bool result = false;
     std::string installRoot;
     std::vector<std::string> removedLogs;
+    std::string machineName;
 };
 
 Preview MakePreview(Platform& reading, const PreviewOptions& options);
@@ -54,12 +57,17 @@ Preview MakePreview(Platform& reading, const PreviewOptions& options);
 // The row's name as the preview prints it.
 const char* RowName(int row);
 
+// Text as it stands, with line feeds and other control bytes made visible.
+std::string Visible(const std::string& text);
+// One step in the preview's words.
+std::string Describe(const PlannedStep& step);
+
 std::string RenderPlain(const Preview& preview, const PreviewOptions& options);
 std::string RenderJson(const Preview& preview, const PreviewOptions& options);
 
 // Parses the command line (without the program's name); prints to `out` and
 // returns the exit status: 0 no warning, 1 warnings, 2 the list can't be read
-// or the command line is wrong.
+// or the command line is wrong. With --json the preview is a plan (see Plan.h).
 struct CheckCommand {
     PreviewOptions options;
     std::string error;  // why the command line can't be used

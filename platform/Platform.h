@@ -78,6 +78,13 @@ struct ShellFileOperation {
     const char* lpszProgressTitle = nullptr;
 };
 enum : unsigned { kFoDelete = 3 };
+enum : unsigned long {
+    kFileAttributeReadOnly = 0x1,
+    kFileAttributeHidden = 0x2,
+    kFileAttributeSystem = 0x4,
+    kFileAttributeDirectory = 0x10,
+    kInvalidFileAttributes = 0xFFFFFFFF,
+};
 enum : unsigned short {
     kFofSilent = 0x4,
     kFofNoConfirmation = 0x10,
@@ -97,6 +104,8 @@ public:
     virtual bool SetCurrentDirectoryA(const std::string& path) = 0;
     // 0 is success.
     virtual int SHFileOperationA(ShellFileOperation& request) = 0;
+    // What stands at the path: kInvalidFileAttributes when nothing does (or it can't be told).
+    virtual unsigned long GetFileAttributesA(const std::string& path) = 0;
 };
 
 // PROCESS_INFORMATION of a started child.
@@ -201,6 +210,8 @@ public:
     virtual bool GetEnvironmentVariableA(const std::string& name, std::string& value) = 0;
     // The 8.3 form of an existing path; false when the system cannot give one.
     virtual bool GetShortPathNameA(const std::string& path, std::string& shortPath) = 0;
+    // The machine's NetBIOS name; false when the system gives none.
+    virtual bool GetComputerNameA(std::string& name) = 0;
 };
 
 // GUID, field for field.

@@ -135,6 +135,7 @@ Log Seen(const qv::check::Preview& preview) {
         if (step.kind == "delete-key" || step.kind == "write-file" || step.kind == "delete-file" ||
             step.kind == "remove-folder")
             seen.push_back(step.kind + " " + step.target);
+        if (step.kind == "rewrite-config") seen.push_back("write-file " + step.target);
         if (step.kind == "set-value") seen.push_back("set-value " + step.target.substr(step.target.rfind('\\') + 1));
         if (step.kind == "metabase-delete-key" || step.kind == "metabase-set-data") seen.push_back(step.kind);
     }
@@ -184,11 +185,11 @@ TEST(Check, JsonHoldsEveryPieceTheCleanupAndTheWarnings) {
     machine.AddFile(kList, "C:\\Quorvan\\bin\\mgmtsrvr.exe\n" + kIsu + "x\n");
     std::string out;
     EXPECT_EQ(qv::check::RunCheck(machine.platform, options, out), 1);
-    EXPECT_THAT(out, HasSubstr("\"pieces\":[{\"line\":1,\"piece\":1,\"text\":\"C:\\\\Quorvan\\\\bin\\\\mgmtsrvr.exe\\u000A\","
+    EXPECT_THAT(out, HasSubstr("\"pieces\":[{\"line\":1,\"piece\":1,\"text\":\"C:\\\\Quorvan\\\\bin\\\\mgmtsrvr.exe\\n\","
                                "\"row\":1,\"kind\":\"service (Management Server)\","
-                               "\"command\":\"C:\\\\Quorvan\\\\bin\\\\mgmtsrvr.exe\\u000A -Sremove\","
+                               "\"command\":\"C:\\\\Quorvan\\\\bin\\\\mgmtsrvr.exe\\n -Sremove\","
                                "\"caption\":\"Stopping Quorvan Management Server\",\"recorded\":null"));
-    EXPECT_THAT(out, HasSubstr("{\"line\":3,\"piece\":1,\"text\":\"x\\u000A\",\"row\":null,\"kind\":\"not read\""));
+    EXPECT_THAT(out, HasSubstr("{\"line\":3,\"piece\":1,\"text\":\"x\\n\",\"row\":null,\"kind\":\"not read\""));
     EXPECT_THAT(out, HasSubstr("\"listDeleted\":true"));
     EXPECT_THAT(out, HasSubstr("{\"code\":\"unquoted-program\",\"line\":1,"));
     EXPECT_THAT(out, HasSubstr("{\"kind\":\"box\",\"target\":\"You have completed uninstall.\""));

@@ -228,6 +228,14 @@ std::unique_ptr<qv::ByteSink> FakePlatform::OpenForWriting(const std::string& pa
         lastError = qv::kErrorSharingViolation;
         return nullptr;
     }
+    // A folder, or a read-only, hidden or system file, can't be created over.
+    const unsigned long attributes = Attributes(path);
+    if (attributes != qv::kInvalidFileAttributes &&
+        (attributes & (qv::kFileAttributeDirectory | qv::kFileAttributeReadOnly | qv::kFileAttributeHidden |
+                       qv::kFileAttributeSystem))) {
+        lastError = qv::kErrorAccessDenied;
+        return nullptr;
+    }
     if (!directories.count(Parent(path))) {
         lastError = qv::kErrorPathNotFound;
         return nullptr;
@@ -288,6 +296,20 @@ int FakePlatform::SHFileOperationA(qv::ShellFileOperation& request) {
     for (auto it = directories.begin(); it != directories.end();)
         it = Same(*it, path) || Under(*it, path) ? directories.erase(it) : ++it;
     return 0;
+}
+
+unsigned long FakePlatform::Attributes(const std::string& path) const {
+    if (directories.count(path) || IsDriveRoot(path)) return qv::kFileAttributeDirectory;
+    if (!files.count(path)) return qv::kInvalidFileAttributes;
+    const auto attributes = fileAttributes.find(path);
+    return attributes == fileAttributes.end() ? 0x80 /* FILE_ATTRIBUTE_NORMAL */ : attributes->second;
+}
+
+unsigned long FakePlatform::GetFileAttributesA(const std::string& path) {
+    if (Inject("GetFileAttributesA " + path)) return lastError = qv::kErrorAccessDenied, qv::kInvalidFileAttributes;
+    const unsigned long attributes = Attributes(path);
+    if (attributes == qv::kInvalidFileAttributes) lastError = qv::kErrorFileNotFound;
+    return attributes;
 }
 
 bool FakePlatform::CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,
@@ -479,6 +501,12 @@ bool FakePlatform::GetShortPathNameA(const std::string& path, std::string& short
     }
     shortPath = name->second;
     return true;
+}
+
+bool FakePlatform::GetComputerNameA(std::string& name) {
+    if (Inject("GetComputerNameA")) return false;
+    name = computerName;
+    return !name.empty();
 }
 
 qv::HResult FakePlatform::CoInitialize() {

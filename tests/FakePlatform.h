@@ -101,6 +101,8 @@ public:
     std::unique_ptr<FakeMetabase> metabase;  // the IIS Admin Base Object, when it is registered
 
     std::string moduleFileName = "C:\\app\\QvUnInstall.exe";
+    std::string computerName = "QVTEST";
+    PathMap<unsigned long> fileAttributes;  // read-only, hidden, system files; others are plain
     std::string windowsDirectory = "C:\\WINDOWS";
     bool windowsDirectoryLengthFails = false, windowsDirectoryReadFails = false;
     unsigned long platformId = qv::kPlatformWin32Nt;
@@ -149,6 +151,7 @@ public:
     bool RemoveDirectoryA(const std::string& path) override;
     bool SetCurrentDirectoryA(const std::string& path) override;
     int SHFileOperationA(qv::ShellFileOperation& request) override;
+    unsigned long GetFileAttributesA(const std::string& path) override;
 
     // Processes
     bool CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,
@@ -181,6 +184,7 @@ public:
     bool GetProfilesDirectoryA(std::string& path) override;
     bool GetEnvironmentVariableA(const std::string& name, std::string& value) override;
     bool GetShortPathNameA(const std::string& path, std::string& shortPath) override;
+    bool GetComputerNameA(std::string& name) override;
 
     // Com, Runtime
     qv::HResult CoInitialize() override;
@@ -201,6 +205,7 @@ private:
     void Log(std::string line) { log.push_back(std::move(line)); }
     static void Require(bool holds, const std::string& what);
     bool Exists(const std::string& path) const;
+    unsigned long Attributes(const std::string& path) const;
 
     qv::Handle nextHandle_ = 100;
     std::map<qv::Handle, int> running_;          // child -> waits it still outlives

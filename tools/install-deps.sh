@@ -8,6 +8,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 packages=(
   cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev python3
+  nlohmann-json3-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine32:i386 wine64 xvfb x11-utils imagemagick

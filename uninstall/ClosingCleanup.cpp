@@ -17,8 +17,17 @@ const char kOutcomeTitle[] = "Information";
 const unsigned kQuestion = kMbYesNo | kMbIconQuestion | kMbTaskModal;
 const unsigned kOutcome = kMbOk | kMbIconInformation | kMbTaskModal;
 
+const char kNtStartMenu[] = "\\Profiles\\All Users\\Start Menu\\Programs\\Quorvan";
+const char kWindowsStartMenu[] = "\\start menu\\programs\\Quorvan";
+const char kSuiteStartMenu[] = " Delvora Suite 4";
+
+constexpr unsigned long kOsVersionInfoSize = 148;  // OSVERSIONINFOA
+constexpr std::size_t kInstallDirBuffer = 1000;
+
+}  // namespace
+
 // One product of the family still installed keeps the family's keys, menus and root.
-const char* const kProductKeys[] = {
+const char* const kProductKeys[9] = {
     "Software\\Quorvan\\Quorvan Admin Station",
     "Software\\Quorvan\\Quorvan User Station",
     "Software\\Quorvan\\Quorvan Design Studio",
@@ -29,14 +38,17 @@ const char* const kProductKeys[] = {
     "Software\\Quorvan\\Quorvan Document Server",
     "Software\\Quorvan\\Quorvan Web Gateway",
 };
-const char* const kFamilyKeys[] = {"Software\\Quorvan\\DocumentServer", "Software\\Quorvan"};
+const char* const kFamilyKeys[2] = {"Software\\Quorvan\\DocumentServer", "Software\\Quorvan"};
 
-const char kNtStartMenu[] = "\\Profiles\\All Users\\Start Menu\\Programs\\Quorvan";
-const char kWindowsStartMenu[] = "\\start menu\\programs\\Quorvan";
-const char kSuiteStartMenu[] = " Delvora Suite 4";
+std::vector<std::string> StartMenuFolders(const std::string& windows, unsigned long platformId) {
+    const char* suffix = platformId == kPlatformWin32Nt        ? kNtStartMenu
+                         : platformId == kPlatformWin32Windows ? kWindowsStartMenu
+                                                               : nullptr;
+    if (!suffix) return {};
+    return {windows + suffix, windows + suffix + kSuiteStartMenu};
+}
 
-constexpr unsigned long kOsVersionInfoSize = 148;  // OSVERSIONINFOA
-constexpr std::size_t kInstallDirBuffer = 1000;
+namespace {
 
 class ClosingCleanup {
 public:
@@ -92,11 +104,9 @@ private:
             return false;
         }
         const std::string root = InstallRoot(listPath_, platform_.codePage);
-        const char* startMenu = StartMenuFolder();
-        if (!startMenu) return false;
-        const std::string folder = windows + startMenu;
-        RemoveStartMenuFolder(folder);
-        RemoveStartMenuFolder(folder + kSuiteStartMenu);
+        const std::vector<std::string> startMenus = StartMenuFolders(windows, PlatformId());
+        if (startMenus.empty()) return false;
+        for (const std::string& folder : startMenus) RemoveStartMenuFolder(folder);
 
         if (root.empty() || root.find("Netscape") != std::string::npos || root.find("Microsoft") != std::string::npos ||
             IsSharedSystemFolder(root, windows, platform_))
@@ -131,13 +141,11 @@ private:
         return true;
     }
 
-    const char* StartMenuFolder() {
+    unsigned long PlatformId() {
         OsVersionInfo version;
         version.dwOSVersionInfoSize = kOsVersionInfoSize;
         platform_.system.GetVersionExA(version);
-        if (version.dwPlatformId == kPlatformWin32Nt) return kNtStartMenu;
-        if (version.dwPlatformId == kPlatformWin32Windows) return kWindowsStartMenu;
-        return nullptr;
+        return version.dwPlatformId;
     }
 
     // With the flags as stage 1 left them; nothing here is reported.

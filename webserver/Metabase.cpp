@@ -24,8 +24,12 @@ std::u16string Ascii(const std::string& text) { return std::u16string(text.begin
 
 }  // namespace
 
+HResult CreateAdminBaseObject(Platform& platform, Metabase*& object) {
+    return platform.com.CoCreateInstance(kClsidMsAdminBase, kClassContext, kIidMsAdminBase, object);
+}
+
 int CreateAdminBase(Platform& platform) {
-    const HResult hr = platform.com.CoCreateInstance(kClsidMsAdminBase, kClassContext, kIidMsAdminBase, MetabaseObject);
+    const HResult hr = CreateAdminBaseObject(platform, MetabaseObject);
     if (CheckHresult(platform, hr)) {
         MetabaseObject = nullptr;
         return 0;

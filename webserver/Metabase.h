@@ -25,6 +25,9 @@ enum : unsigned long {
 // after its error box.
 int CreateAdminBase(Platform& platform);
 
+// Creates an Admin Base Object of the caller's own, showing nothing.
+HResult CreateAdminBaseObject(Platform& platform, Metabase*& object);
+
 // True when `hr` is a failure, after its error box.
 bool CheckHresult(Platform& platform, HResult hr);
 

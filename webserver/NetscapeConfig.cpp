@@ -5,10 +5,11 @@
 
 namespace qv {
 
-namespace {
-
 const char kBeginMarker[] = "#### QUORVAN WEB GATEWAY EXTENSION -- BEGIN ####";
 const char kEndMarker[] = "#### QUORVAN WEB GATEWAY EXTENSION -- END ####";
+
+namespace {
+
 const char kTitle[] = "Information";
 const unsigned kStyle = kMbOk | kMbIconInformation | kMbTaskModal;
 constexpr std::size_t kPieceBuffer = 200;

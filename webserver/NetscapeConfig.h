@@ -7,6 +7,10 @@
 
 namespace qv {
 
+// The lines that open and close the web gateway's block.
+extern const char kBeginMarker[];
+extern const char kEndMarker[];
+
 // Strips the web gateway's block from the Netscape configuration file named
 // by the list line. 1 when the driver goes on, 0 when it must stop at once.
 int RestoreNetscapeConfig(Platform& platform, const std::string& line);

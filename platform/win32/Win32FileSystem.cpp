@@ -77,4 +77,8 @@ int Win32FileSystem::SHFileOperationA(ShellFileOperation& request) {
     return result;
 }
 
+unsigned long Win32FileSystem::GetFileAttributesA(const std::string& path) {
+    return ::GetFileAttributesA(path.c_str());
+}
+
 }  // namespace qv::win32

@@ -20,6 +20,7 @@ public:
     bool RemoveDirectoryA(const std::string& path) override;
     bool SetCurrentDirectoryA(const std::string& path) override;
     int SHFileOperationA(ShellFileOperation& request) override;
+    unsigned long GetFileAttributesA(const std::string& path) override;
 };
 
 class Win32Processes : public Processes {
@@ -64,6 +65,7 @@ public:
     bool GetProfilesDirectoryA(std::string& path) override;
     bool GetEnvironmentVariableA(const std::string& name, std::string& value) override;
     bool GetShortPathNameA(const std::string& path, std::string& shortPath) override;
+    bool GetComputerNameA(std::string& name) override;
 };
 
 class Win32Com : public Com {

@@ -129,6 +129,14 @@ bool Win32SystemInfo::GetShortPathNameA(const std::string& path, std::string& sh
     return true;
 }
 
+bool Win32SystemInfo::GetComputerNameA(std::string& name) {
+    char buffer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof buffer;
+    if (!::GetComputerNameA(buffer, &size)) return false;
+    name.assign(buffer, size);
+    return true;
+}
+
 void Win32Runtime::Exit(int status) { std::exit(status); }
 
 }  // namespace qv::win32

@@ -1,0 +1,48 @@
+// A machine held to a kept plan after the run: which planned changes it
+// shows, and what of the family is still on it. Only reads.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "check/Plan.h"
+#include "platform/Platform.h"
+
+namespace qv::check {
+
+enum class StepState { Done, NotDone, NotCheckable };
+
+struct VerifiedStep {
+    PlanStep step;
+    StepState state = StepState::NotCheckable;
+    std::string why;  // what was found, when the step is not done or can't be checked
+};
+
+// A place the closing clean-up looks at that still holds something of the family.
+struct Leftover {
+    std::string kind;  // product-key, family-key, start-menu-folder
+    std::string target;
+};
+
+struct Verification {
+    std::string machineName;  // of this machine
+    bool sameMachine = true;
+    std::vector<VerifiedStep> steps;  // the plan's changes, shown boxes and started programs
+    std::vector<Leftover> leftovers;
+    // Every step that can be checked is done and nothing of the family is left.
+    bool Complete() const;
+};
+
+Verification Verify(Platform& machine, const Plan& plan);
+
+const char* StateName(StepState state);
+
+std::string RenderVerification(const Plan& plan, const Verification& verification, const std::string& planFile,
+                               bool json);
+
+// Reads the plan at `planFile` through `files` and holds `machine` to it,
+// printing to `out`. 0 when the verification is complete, 1 when it is not,
+// 2 when the plan can't be read or is none; `out` is then one line saying why.
+int RunVerify(Platform& machine, FileSystem& files, const std::string& planFile, bool json, std::string& out);
+
+}  // namespace qv::check
