@@ -1,9 +1,11 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "app/UninstallApp.h"
 #include "check/Preview.h"
+#include "check/Verify.h"
 #include "tests/FakePlatform.h"
 
 namespace qvtest {
@@ -206,6 +208,181 @@ TEST(Check, CommandLineIsTakenAsTheUsageSays) {
     for (const std::vector<std::string>& bad :
          {std::vector<std::string>{}, {"--answer", "maybe", "l"}, {"--frobnicate", "l"}, {"a", "b", "c"}})
         EXPECT_NE(qv::check::ParseCheckArguments(bad).error, "");
+}
+
+// --- Plan, run, verify ---
+
+const char kPlanFile[] = "C:\\plans\\web01.json";
+
+std::string PlanOf(FakePlatform& machine, const std::deque<int>& answers, bool silent = false) {
+    qv::check::PreviewOptions options;
+    options.listFile = options.listPath = kList;
+    options.answers = answers;
+    options.defaultAnswer = qv::kIdNo;
+    options.silent = silent;
+    options.json = true;
+    std::string plan;
+    qv::check::RunCheck(machine.platform, options, plan);
+    return plan;
+}
+
+void RunForReal(FakePlatform& machine, const std::deque<int>& answers, bool silent = false) {
+    machine.boxAnswers = answers;
+    qv::UninstallApp app(machine.platform);
+    std::vector<std::string> arguments = {"QvUnInstall.exe", "-p", kList};
+    if (silent) arguments.push_back("-a");
+    app.SetArguments(arguments);
+    app.InitInstance();
+}
+
+// The verification's exit status and what it printed, the plan read from a folder apart from the machine.
+int VerifyOn(FakePlatform& machine, const std::string& plan, std::string& out, bool json = false) {
+    FakePlatform plans;
+    plans.AddFile(kPlanFile, plan);
+    return qv::check::RunVerify(machine.platform, plans.platform.files, kPlanFile, json, out);
+}
+
+std::vector<std::string> NotDone(FakePlatform& machine, const std::string& text) {
+    qv::check::Plan plan;
+    std::string error;
+    EXPECT_TRUE(qv::check::ReadPlan(text, plan, error)) << error;
+    std::vector<std::string> notDone;
+    for (const auto& step : qv::check::Verify(machine.platform, plan).steps)
+        if (step.state == qv::check::StepState::NotDone) notDone.push_back(step.step.kind + " " + step.step.target + ": " + step.why);
+    return notDone;
+}
+
+TEST(Verify, AWholeRunCarriedOutAsPlannedIsDoneInEveryCheckableStep) {
+    for (const bool silent : {false, true}) {
+        FakePlatform planned, real;
+        LayOut(planned);
+        LayOut(real);
+        const std::deque<int> yes = {qv::kIdYes, qv::kIdYes, qv::kIdYes};
+        const std::string plan = PlanOf(planned, silent ? std::deque<int>() : yes, silent);
+        RunForReal(real, silent ? std::deque<int>() : yes, silent);
+        const auto logBefore = real.log.size();
+
+        std::string out;
+        EXPECT_EQ(VerifyOn(real, plan, out), 0) << out;
+        EXPECT_THAT(NotDone(real, plan), IsEmpty());
+        // Each kind of change was looked for and found made; nothing was changed by looking.
+        for (const char* done : {"done           delete folder C:\\WINDOWS\\Profiles", "done           delete key HKLM\\Software\\Quorvan\n",
+                                 "done           set HKLM\\SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters\\Filter DLLs to \"C:\\w3\\a.dll\"",
+                                 "done           delete metabase key /LM/W3SVC/Filters/isapi", "done           set metabase /LM/W3SVC/Filters identifier 2040: \"sspifilt\"",
+                                 "done           rewrite C:\\Netscape\\SuiteSpot\\https-web\\config\\OBJ~1.CON",
+                                 "done           delete file C:\\Quorvan\\QvUninst.txt", "not checkable  run net stop w3svc",
+                                 "leftovers of the family: 0"})
+            EXPECT_THAT(out, HasSubstr(done)) << silent;
+        EXPECT_THAT(std::vector<std::string>(real.log.begin() + static_cast<long>(logBefore), real.log.end()),
+                    ::testing::Not(::testing::Contains(::testing::AnyOf(HasSubstr("regset"), HasSubstr("regdelete"),
+                                                                       HasSubstr("mb SetData"), HasSubstr("mb DeleteKey")))));
+        EXPECT_EQ(real.metabase->references, 0);
+        EXPECT_EQ(real.OpenKeys(), 0);
+    }
+}
+
+TEST(Verify, WhatTheRunLeftUndoneIsNamedWithTheQuestionItNeeded) {
+    const std::string menu = "C:\\WINDOWS\\Profiles\\All Users\\Start Menu\\Programs\\Quorvan";
+    const std::string confirmation = "; it needed the answer Yes to \"Are you sure you want to completely remove the "
+                                     "selected application and all of its components?\"\n";
+    struct Case {
+        const char* what;
+        std::deque<int> answers;  // of the real run
+        std::function<void(FakePlatform&)> change;
+        int status;
+        std::size_t notDone;
+        std::vector<std::string> said;
+    };
+    const std::deque<int> yes = {qv::kIdYes, qv::kIdYes, qv::kIdYes};
+    const Case cases[] = {
+        {"a deletion fails", yes, [&](FakePlatform& m) { m.shellFailures[menu] = 0x78; }, 1, 2,
+         {"not done       delete folder " + menu + " and all it holds (flags 0x50): it is still there" + confirmation,
+          "leftovers of the family: 1\n  start-menu folder " + menu + "\n"}},
+        {"the root's question answered No", {qv::kIdYes, qv::kIdYes, qv::kIdNo}, [](FakePlatform&) {}, 1, 1,
+         {"not done       delete folder C:\\Quorvan and all it holds (flags 0x450): it is still there; it needed the "
+          "answer Yes to \"Setup has detected that you have uninstalled all Quorvan products. \\nDo you want to "
+          "remove C:\\Quorvan completely?\"\n",
+          "leftovers of the family: 0\n"}},
+        {"a product installed meanwhile", yes, [](FakePlatform& m) { m.AddKey("Software\\Quorvan\\Quorvan Kit"); }, 1, 5,
+         {"not done       delete key HKLM\\Software\\Quorvan: the key is still there" + confirmation,
+          "  product key HKLM\\Software\\Quorvan\\Quorvan Kit\n  family key HKLM\\Software\\Quorvan\\DocumentServer\n"}},
+        {"another machine", yes, [](FakePlatform& m) { m.computerName = "WEB02"; }, 0, 0,
+         {"the plan was made on QVTEST, not on this machine (WEB02)"}},
+    };
+    for (const Case& c : cases) {
+        FakePlatform planned, real;
+        LayOut(planned);
+        LayOut(real);
+        const std::string plan = PlanOf(planned, yes);
+        c.change(real);
+        RunForReal(real, c.answers);
+        std::string out, json;
+        EXPECT_EQ(VerifyOn(real, plan, out), c.status) << c.what << "\n" << out;
+        EXPECT_EQ(NotDone(real, plan).size(), c.notDone) << c.what;
+        for (const std::string& said : c.said) EXPECT_THAT(out, HasSubstr(said)) << c.what;
+        VerifyOn(real, plan, json, true);
+        EXPECT_THAT(json, HasSubstr(c.status ? "{\"verified\":false," : "{\"verified\":true,")) << c.what;
+    }
+}
+
+TEST(Verify, ADamagedPlanIsRefusedInOneLineNamingTheFile) {
+    FakePlatform planned;
+    LayOut(planned);
+    const std::string good = PlanOf(planned, {qv::kIdYes});
+    const auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        text.replace(text.find(from), from.size(), to);
+        return text;
+    };
+    const std::pair<std::string, const char*> cases[] = {
+        {good.substr(0, good.size() / 2), "it is not JSON: it ends before the document does"},
+        {"", "it is not JSON"},
+        {"QvUnInstall -p C:\\Quorvan\\QvUninst.txt\n", "it is not JSON: it stops making sense at byte 1"},
+        {"[" + good + "]", "it is not a plan: not a JSON object"},
+        {"{\"list\":\"x\"}", "it is not a plan: it has no \"plan\" version"},
+        {replaced("\"plan\":1", "\"plan\":\"1\""), "\"plan\" is not a version number"},
+        {replaced("\"plan\":1", "\"plan\":2"), "it is a plan of version 2; this program reads version 1"},
+        {replaced("\"listPath\":", "\"listpath\":"), "\"listPath\" is missing"},
+        {replaced("\"logStays\":false", "\"logStays\":0"), "\"logStays\" is not true or false"},
+        {replaced("\"kind\":\"delete-key\"", "\"kind\":\"format-disk\""), "\"format-disk\" is no kind of step"},
+        {replaced("\"target\":\"Software\\\\Quorvan\"", "\"target\":7"), "\"target\" is not a string"},
+        {replaced("\"cleanup\":[", "\"cleanup\":[3,"), "\"cleanup\" step 1: it is not an object"},
+        {replaced("\"listPath\":\"", "\"listPath\":\"\\u20ac"), "\"listPath\" holds a character that no code-page byte gives"},
+    };
+    for (const auto& [text, why] : cases) {
+        std::string out;
+        EXPECT_EQ(VerifyOn(planned, text, out), 2) << why;
+        EXPECT_THAT(out, HasSubstr(std::string("the plan ") + kPlanFile + " cannot be used: "));
+        EXPECT_THAT(out, HasSubstr(why));
+        EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+    }
+    std::string out;
+    FakePlatform nothing;
+    EXPECT_EQ(qv::check::RunVerify(nothing.platform, nothing.platform.files, "C:\\no\\plan.json", false, out), 2);
+    EXPECT_EQ(out, "cannot read the plan C:\\no\\plan.json\n");
+}
+
+// With the machine read, what already stands in a planned write's way is a
+// failure the run will meet: the preview meets it too, as the run does.
+TEST(Check, AFolderWhereTheTemporaryFileGoesIsForetoldAsTheRunMeetsIt) {
+    const std::string temp = "C:\\Netscape\\SuiteSpot\\https-web\\config\\OBJ~1.CON.tmp";
+    FakePlatform planned, real;
+    for (FakePlatform* machine : {&planned, &real}) {
+        LayOut(*machine);
+        machine->directories.insert(temp);
+    }
+    qv::check::PreviewOptions options;
+    options.listFile = options.listPath = kList;
+    const qv::check::Preview preview = qv::check::MakePreview(planned.platform, options);
+    const std::string plan = PlanOf(planned, {qv::kIdYes});
+    RunForReal(real, {qv::kIdYes});
+    EXPECT_EQ(Seen(preview), Seen(real));
+    EXPECT_THAT(Seen(real).back(), HasSubstr("Cannot create temporary file " + temp));
+    EXPECT_FALSE(preview.cleanupRan);
+    EXPECT_THAT(qv::check::RenderPlain(preview, options), HasSubstr("write file " + temp + ": fails, a folder stands at " + temp));
+    EXPECT_THAT(NotDone(real, plan), ElementsAre("write-file " + temp + ": the plan foresaw that it fails: a folder stands at " + temp +
+                                                 "; it needed the answer Yes to \"Are you sure you want to completely "
+                                                 "remove the selected application and all of its components?\""));
 }
 
 }  // namespace
