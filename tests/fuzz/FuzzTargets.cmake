@@ -7,10 +7,11 @@ set(QV_FUZZ_TARGETS
   fuzz_netscape_config
   fuzz_filter_dlls
   fuzz_load_order
+  fuzz_plan
 )
 foreach(target IN LISTS QV_FUZZ_TARGETS)
   add_executable(${target} ${CMAKE_CURRENT_LIST_DIR}/${target}.cpp)
-  target_link_libraries(${target} PRIVATE qvfake)
+  target_link_libraries(${target} PRIVATE qvfake qvcheck qvjson)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
   target_link_options(${target} PRIVATE -fsanitize=fuzzer)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
