@@ -854,7 +854,6 @@ class Netscape(Case):
                        "Cannot find %s to restore Netscape configuration. " % NS_CONFIG, [IDOK], icon="information")
         self.assertIn("jobsrvr", [n for n, _ in run.commands], run.describe())
 
-    @unforeseeable("a folder stands where the temporary file goes")
     def test_temporary_file_that_cannot_be_created_stops_the_uninstall(self):
         self.m.write(NS_CONFIG, OBJ_CONF)
         self.m.mkdir(NS_CONFIG + ".tmp")  # a folder stands where the file would go
@@ -882,7 +881,143 @@ class Netscape(Case):
             self.assertEqual(f.read(), OBJ_CONF_RESTORED)
 
 
-GROUPS = [CommandLine, Confirmation, MissingList, ListCommands, Runner, Cleanup, Iis, Netscape]
+class Verify(Case):
+    """Plan, run, verify: QvUninstCheck.exe --machine --json makes the plan
+    before a whole run, and --verify holds the machine to it afterwards. What
+    it says is compared with the machine as read here."""
+
+    PLAN = winebox.HARNESS_DIR + r"\plan.json"
+    STORE = winebox.HARNESS_DIR + r"\metabase.txt"
+    FILTERS = "/LM/W3SVC/Filters"
+
+    def setUp(self):
+        super().setUp()
+        if not CONFIG.get("check"):
+            self.skipTest("no --check QvUninstCheck.exe given")
+        self.m.standins_beside_exe()
+        self.m.write(INSTALL_DIR + r"\docstore\index.dat", b"\0" * 64)
+        self.m.write(ISU_LOG, b"log\r\n")
+        for menu in (NT_MENU, NT_MENU + SUITE):
+            self.m.write(menu + r"\Console.lnk", b"L\0\0\0")
+        self.m.write(NS_CONFIG, OBJ_CONF)
+        self.m.reg_import("[HKEY_LOCAL_MACHINE\\Software\\Quorvan\\DocumentServer]\n\"InstallDir\"=\"C:\\\\Quorvan\\\\Server\"\n\n"
+                          "[%s]\n\"Filter DLLs\"=\"C:\\\\w3\\\\sspifilt.dll,C:\\\\Quorvan\\\\web\\\\isapi.dll\"\n\n"
+                          % W3SVC_PARAMETERS)
+        lines = [FILTER_DLL.encode(), b"IIS_VER=3"]
+        self.env = {"ISUNINST_DELETELOG": 1}
+        if CONFIG.get("metabase"):
+            dll = winebox.HARNESS_DIR + r"\metabase.dll"
+            self.m.install(CONFIG["metabase"], dll)
+            metabase.register(self.m, dll)
+            metabase.write_store(self.m.unix(self.STORE), {
+                self.FILTERS: {2040: "sspifilt,isapi"},
+                self.FILTERS + "/isapi": {2041: FILTER_DLL},
+                self.FILTERS + "/sspifilt": {2041: r"C:\w3\sspifilt.dll"},
+            })
+            self.env.update(metabase.standin_env(self.STORE))
+            lines.append(b"IIS_VER=4")
+        lines += [b"Netscape Enterprise Server", NS_CONFIG.encode(), INSTALL_DIR.encode(), b'"' + ISU_LOG.encode() + b'"']
+        self.m.write(LIST, b"\r\n".join(lines) + b"\r\n")
+
+    def check(self, *args):
+        """QvUninstCheck.exe in the prefix: its exit status and what it printed."""
+        env = dict(self.m.env)
+        for k, v in self.env.items():
+            env["QV_" + k] = str(v)
+        env["QV_METABASE_JOURNAL"] = winebox.HARNESS_DIR + r"\check-metabase.jsonl"
+        r = self.m.wine([winebox.CHECK_PATH] + list(args), env=env)
+        return r.returncode, r.stdout.decode("latin-1")
+
+    def plan(self, answers="", silent=False):
+        args = ["--machine", "--json", "--answer", "no"] + (["--answers", answers] if answers else [])
+        code, out = self.check(*(args + (["--silent"] if silent else []) + [LIST, LIST]))
+        self.assertIn(code, (0, 1), out)
+        self.m.write(self.PLAN, out[out.index("{"):].encode("latin-1"))
+        return json.loads(out[out.index("{"):])
+
+    def verify(self):
+        code, out = self.check("--verify", self.PLAN, "--json")
+        plain_code, plain = self.check("--verify", self.PLAN)
+        self.assertEqual(plain_code, code, plain)
+        return code, json.loads(out[out.index("{"):]), plain
+
+    def filter_dlls(self):
+        r = self.m.wine(["reg", "query", W3SVC_PARAMETERS, "/v", "Filter DLLs"])
+        for line in r.stdout.decode(errors="replace").splitlines():
+            if "Filter DLLs" in line and "REG_SZ" in line:
+                return line.split("REG_SZ", 1)[1].strip()
+        return None
+
+    def assertAsTheMachineIs(self, verified):
+        """Each step said done or not done is so on the machine, read here."""
+        store = metabase.values(metabase.read_store(self.m.unix(self.STORE))) if CONFIG.get("metabase") else {}
+        for step in verified["steps"]:
+            kind, target, state = step["kind"], step["target"], step["state"]
+            if kind in ("delete-folder", "remove-folder", "delete-file", "remove-log"):
+                made = not self.m.exists(target)
+            elif kind == "delete-key":
+                made = not self.m.key_exists("HKEY_LOCAL_MACHINE\\" + target)
+            elif kind == "set-value":
+                made = self.filter_dlls() == r"C:\w3\sspifilt.dll"
+            elif kind == "rewrite-config":
+                with open(self.m.unix(target), "rb") as f:
+                    made = NS_BEGIN not in f.read()
+            elif kind == "metabase-delete-key":
+                made = target not in store
+            elif kind == "metabase-set-data":
+                made = store[target][2040] == "sspifilt"
+            else:
+                self.assertEqual(state, "not checkable", step)
+                continue
+            self.assertEqual(state, "done" if made else "not done", step)
+
+    def test_interactive_whole_run_planned_carried_out_and_verified(self):
+        plan = self.plan("YYY")
+        self.assertEqual(plan["plan"], 1)
+        run = self.m.run("-p " + LIST, answers="YYY", standin_env=self.env)
+        self.assertOrdinaryEnd(run)
+        code, verified, plain = self.verify()
+        self.assertEqual(code, 0, plain)
+        self.assertTrue(verified["verified"] and verified["sameMachine"], plain)
+        self.assertEqual(verified["leftovers"], [], plain)
+        kinds = {s["kind"] for s in verified["steps"] if s["state"] == "done"}
+        wanted = {"delete-folder", "remove-folder", "delete-file", "remove-log", "delete-key", "set-value",
+                  "rewrite-config"}
+        if CONFIG.get("metabase"):
+            wanted |= {"metabase-delete-key", "metabase-set-data"}
+        self.assertEqual(wanted - kinds, set(), plain)
+        self.assertAsTheMachineIs(verified)
+        self.assertIn("0 not done", plain)
+
+    def test_silent_whole_run_planned_carried_out_and_verified(self):
+        self.plan(silent=True)
+        run = self.m.run("-a -p " + LIST, standin_env=self.env)
+        self.assertOrdinaryEnd(run)
+        code, verified, plain = self.verify()
+        self.assertEqual(code, 0, plain)
+        self.assertAsTheMachineIs(verified)
+        # Silent: the install directory is never offered, so never planned; it stays.
+        self.assertTrue(self.m.exists(INSTALL_DIR + r"\docstore\index.dat"))
+        self.assertNotIn(INSTALL_DIR, [s["target"] for s in verified["steps"]])
+
+    @unforeseeable("a file is held open")
+    def test_a_file_held_open_keeps_its_folder_and_the_verification_names_it(self):
+        held = INSTALL_DIR + r"\docstore\index.dat"
+        self.plan("YYY")
+        self.m.hold(held)
+        run = self.m.run("-p " + LIST, answers="YYY", standin_env=self.env)
+        self.assertOrdinaryEnd(run)
+        self.assertIn(cannot_remove(INSTALL_DIR), [b.text for b in run.boxes], run.describe())
+        code, verified, plain = self.verify()
+        self.assertEqual(code, 1, plain)
+        self.assertFalse(verified["verified"])
+        not_done = [(s["kind"], s["target"]) for s in verified["steps"] if s["state"] == "not done"]
+        self.assertIn(("delete-folder", INSTALL_DIR), not_done, plain)
+        self.assertIn("not done       delete folder " + INSTALL_DIR + " and all it holds", plain)
+        self.assertAsTheMachineIs(verified)
+
+
+GROUPS = [CommandLine, Confirmation, MissingList, ListCommands, Runner, Cleanup, Iis, Netscape, Verify]
 
 
 def main():
