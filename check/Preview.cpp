@@ -380,8 +380,8 @@ CheckCommand ParseCheckArguments(const std::vector<std::string>& arguments) {
         }
     }
     if (!o.verify.empty()) {
-        if (!paths.empty() || o.silent || o.machine || o.logStays || !o.answers.empty())
-            command.error = "--verify takes a plan and nothing but --json";
+        if (!paths.empty() || o.silent || o.logStays || !o.answers.empty())
+            command.error = "--verify takes a plan and nothing but --json and --machine";
         return command;
     }
     if (paths.empty() || paths.size() > 2) {

@@ -1,7 +1,10 @@
 #include "check/Verify.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 
 #include <nlohmann/json.hpp>
 
@@ -337,9 +340,14 @@ int RunVerify(Platform& machine, FileSystem& files, const std::string& planFile,
         out = "the plan " + planFile + " cannot be used: " + Visible(error) + "\n";
         return 2;
     }
-    const Verification verification = Verify(machine, plan);
-    out = RenderVerification(plan, verification, planFile, json);
-    return verification.Complete() ? 0 : 1;
+    try {
+        const Verification verification = Verify(machine, plan);
+        out = RenderVerification(plan, verification, planFile, json);
+        return verification.Complete() ? 0 : 1;
+    } catch (const std::exception& e) {  // out of memory, say: still one line, never a crash
+        out = "cannot verify with the plan " + planFile + ": " + Visible(e.what()) + "\n";
+        return 2;
+    }
 }
 
 }  // namespace qv::check

@@ -205,8 +205,11 @@ TEST(Check, CommandLineIsTakenAsTheUsageSays) {
     EXPECT_EQ(ok.options.defaultAnswer, qv::kIdNo);
     EXPECT_THAT(ok.options.answers, ElementsAre(qv::kIdYes, qv::kIdNo));
     EXPECT_EQ(ok.options.listFile + "|" + ok.options.listPath, "list.txt|C:\\Q\\QvUninst.txt");
+    const auto verify = qv::check::ParseCheckArguments({"--verify", "plan.json", "--json"});
+    EXPECT_EQ(verify.error + verify.options.verify, "plan.json");
     for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{}, {"--answer", "maybe", "l"}, {"--frobnicate", "l"}, {"a", "b", "c"}})
+         {std::vector<std::string>{}, {"--answer", "maybe", "l"}, {"--frobnicate", "l"}, {"a", "b", "c"},
+          {"--verify"}, {"--verify", "plan.json", "list.txt"}, {"--silent", "--verify", "plan.json"}})
         EXPECT_NE(qv::check::ParseCheckArguments(bad).error, "");
 }
 
