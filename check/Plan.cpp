@@ -9,9 +9,9 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 const char* const kStepKinds[] = {
-    "box",          "run",        "delete-folder", "remove-folder",       "delete-file",       "write-file",
-    "rewrite-config", "remove-log", "set-value",     "delete-key",          "metabase-delete-key", "metabase-set-data",
-    "current-directory", "note",  "exit",
+    "box", "run", "delete-folder", "remove-folder", "delete-file", "write-file",
+    "rewrite-config", "remove-log", "set-value", "delete-key", "metabase-delete-key", "metabase-set-data",
+    "current-directory", "note", "exit",
 };
 
 // The bytes back from JSON's characters; false for a character above 0xFF,
