@@ -196,6 +196,7 @@ def main():
             show("registry after:", reg_after)
             print("exit code:", run.exit_code)
             show("screenshots, of the %s build %s in a %s prefix:" % (choice.build, opts.exe, bits), taken)
+            print("outcome:", run.boxes[-1].text if run.boxes else "(no box)")
         finally:
             if m:
                 m.close()
