@@ -305,7 +305,7 @@ class Bench:
 
 
 def imports(path):
-    objdump = {"win32": "i686-w64-mingw32-objdump", "win64": "x86_64-w64-mingw32-objdump"}[winebox.ARCH]
+    objdump = {"win32": "i686-w64-mingw32-objdump", "win64": "x86_64-w64-mingw32-objdump"}[winebox.arch()]
     out = subprocess.run([objdump, "-p", path], check=True, stdout=subprocess.PIPE).stdout
     return re.findall(r"DLL Name: (\S+)", out.decode(errors="replace"))
 

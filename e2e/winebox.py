@@ -11,6 +11,7 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -22,7 +23,7 @@ CHECK_PATH = EXE_DIR + r"\QvUninstCheck.exe"
 HARNESS_DIR = r"C:\e2e"
 WORK_DIR = r"C:\work"
 READY_MARK = ".e2e-ready"
-ARCH = "win32"  # the Wine of every prefix made from here on; use_build() sets it
+ARCH = None  # the Wine of every prefix made from here on (win32 or win64)
 
 
 def use_build(exe):
@@ -32,6 +33,16 @@ def use_build(exe):
     choice = winearch.for_build(exe)
     ARCH = choice.arch
     return choice
+
+
+def arch():
+    """ARCH; unless a build was named, the Wine this host runs."""
+    global ARCH
+    if ARCH is None:
+        choice = winearch.decide()
+        print(choice.line(), file=sys.stderr, flush=True)
+        ARCH = choice.arch
+    return ARCH
 
 
 def base_env(prefix, display):
@@ -44,7 +55,7 @@ def base_env(prefix, display):
         "XDG_DATA_HOME": os.path.join(prefix, "no-such-xdg-data"),
         "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
     })
-    return winearch.environ(ARCH, env)
+    return winearch.environ(arch(), env)
 
 
 class Display:
@@ -144,7 +155,7 @@ def make_pristine(prefix, display, budget=PRISTINE_BUDGET):
     for path in host_drives(prefix):
         os.unlink(path)
     with open(os.path.join(prefix, READY_MARK), "w") as f:
-        f.write(ARCH + "\n")
+        f.write(arch() + "\n")
 
 
 def host_drives(prefix):
@@ -158,7 +169,7 @@ def pristine_ready(prefix):
     """A pristine prefix of ARCH is there, booted to the end."""
     try:
         with open(os.path.join(prefix, READY_MARK)) as f:
-            return f.read().strip() == ARCH
+            return f.read().strip() == arch()
     except OSError:
         return False
 
