@@ -7,7 +7,8 @@ same, measured in one go and printed as one table.
            --qvbench qvbench --pristine DIR [--runs N] [--cpu-runs N]
            [--json FILE] [--markdown FILE]
 
-Under Wine (one prefix copy, one Xvfb), in rounds that alternate which of
+Under Wine (one prefix copy, one Xvfb; 32- or 64-bit as the exe's build
+needs, see e2e/winearch.py), in rounds that alternate which of
 the two goes first:
   1 per-command overhead: 20 commands whose stand-in ends at once, run by
     `QvUnInstall.exe -a -p list` and by baseline.exe; from the stand-ins'
@@ -304,7 +305,8 @@ class Bench:
 
 
 def imports(path):
-    out = subprocess.run(["i686-w64-mingw32-objdump", "-p", path], check=True, stdout=subprocess.PIPE).stdout
+    objdump = {"win32": "i686-w64-mingw32-objdump", "win64": "x86_64-w64-mingw32-objdump"}[winebox.arch()]
+    out = subprocess.run([objdump, "-p", path], check=True, stdout=subprocess.PIPE).stdout
     return re.findall(r"DLL Name: (\S+)", out.decode(errors="replace"))
 
 
@@ -431,18 +433,17 @@ def table(results):
     return "\n".join(out)
 
 
-def machine_description():
+def machine_description(wine):
     cpu = "?"
     with open("/proc/cpuinfo") as f:
         for line in f:
             if line.startswith("model name"):
                 cpu = line.split(":", 1)[1].strip()
                 break
-    wine = subprocess.run(["wine", "--version"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
     with open("/proc/loadavg") as f:
         load = " ".join(f.read().split()[:3])
     return "%s, %d cores, %s, Linux %s, load average %s" % (
-        cpu, os.cpu_count(), wine.decode().strip(), os.uname().release, load)
+        cpu, os.cpu_count(), wine, os.uname().release, load)
 
 
 def main():
@@ -461,8 +462,9 @@ def main():
     if args.runs < 5 or args.cpu_runs < 5:
         ap.error("a median and a maximum need at least 5 runs")
     winebox.interrupt_on_sigterm()
+    choice = winebox.use_build(args.exe)
     began = time.monotonic()
-    results = {"machine_before": machine_description()}
+    results = {"machine_before": machine_description(choice.wine), "build": choice.line()}
     try:
         say("host: Google Benchmark, %d repetitions" % args.runs)
         results["host"], results["host_context"] = host_benchmarks(args.qvbench, args.runs)
@@ -475,10 +477,11 @@ def main():
     finally:
         winebox.close_all()
     results["seconds"] = time.monotonic() - began
-    results["machine_after"] = machine_description()
+    results["machine_after"] = machine_description(choice.wine)
     text = table(results)
     text += "\n\n%d runs a figure (%d for CPU); measured in %.0f s\n" % (
         args.runs, args.cpu_runs, results["seconds"])
+    text += "figures of: %s\n" % choice.line()
     text += "machine: %s\n(load average at the end: %s)" % (
         results["machine_before"], results["machine_after"].rsplit("load average ", 1)[1])
     print(text)

@@ -153,11 +153,13 @@ def main():
     os.makedirs(shots, exist_ok=True)
 
     winebox.interrupt_on_sigterm()
+    choice = winebox.use_build(opts.exe)
+    bits = "32-bit" if choice.arch == "win32" else "64-bit"
     scratch = tempfile.mkdtemp(prefix="qv-demo-")
     with winebox.Display() as display:
         m = None
         try:
-            print("booting a fresh 32-bit prefix ...")
+            print("booting a fresh %s prefix ..." % bits)
             pristine = os.path.join(scratch, "pristine")
             winebox.make_pristine(pristine, display.name)
             m = winebox.Machine(pristine, display.name, opts.exe, opts.robot, opts.standin)
@@ -174,7 +176,7 @@ def main():
             files_after, reg_after = files(m), registry(m)
 
             print()
-            print("Quorvan installation uninstalled with: QvUnInstall.exe -p " + LIST)
+            print("Quorvan installation uninstalled with: QvUnInstall.exe -p %s (%s build)" % (LIST, choice.build))
             show("uninstall list:", LIST_BYTES.decode().splitlines())
             print("(the programs run are stand-ins that only note how they were started;")
             print(" the isuninst stand-in also deletes the log, as the real uninstaller does)")
@@ -193,7 +195,8 @@ def main():
             show("registry before:", reg_before)
             show("registry after:", reg_after)
             print("exit code:", run.exit_code)
-            show("screenshots:", taken)
+            show("screenshots, of the %s build %s in a %s prefix:" % (choice.build, opts.exe, bits), taken)
+            print("outcome:", run.boxes[-1].text if run.boxes else "(no box)")
         finally:
             if m:
                 m.close()

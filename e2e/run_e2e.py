@@ -4,7 +4,10 @@ with stand-ins in place of the programs it starts.
 
   run_e2e.py --exe QvUnInstall.exe --robot robot.exe --standin standin.exe
              [--pristine DIR] [--group NAME ...] [--keep]
-  run_e2e.py --make-pristine DIR
+  run_e2e.py --make-pristine DIR --exe QvUnInstall.exe
+
+The prefix is 32- or 64-bit as the exe's build needs (winearch.py says which
+and why); a PE32 build cannot run where the host runs no 32-bit programs.
 
 Without --pristine a prefix is booted for this run alone (about 15 s).
 """
@@ -643,6 +646,16 @@ class Cleanup(Case):
             self.assertTrue(self.m.exists(r"C:\Program Files\Common Files"))
             self.m.write(ISU_LOG, b"log\r\n")
 
+    def test_users_profiles_folder_is_never_offered(self):
+        # C:\users\Quorvan\QvUninst.txt gives the root C:\users, the folder of
+        # the users' profiles, which Wine's GetProfilesDirectoryA tells only
+        # to a caller that brings a buffer.
+        self.lay_out_list(r"C:\users\Quorvan\QvUninst.txt")
+        run = self.uninstall("YN")
+        self.assertEqual([b.text for b in run.boxes],
+                         [CONFIRM_TEXT, DIR_QUESTION, "You have completed uninstall."], run.describe())
+        self.assertTrue(self.m.exists(r"C:\users\Public"))
+
 
 W3SVC_PARAMETERS = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\W3SVC\Parameters"
 FILTER_DLL = r"C:\Quorvan\web\isapi.dll"
@@ -1042,6 +1055,9 @@ def main():
     winebox.interrupt_on_sigterm()
     if opts.time_limit:
         winebox.interrupt_after(opts.time_limit)
+    if not opts.exe or not os.path.isfile(opts.exe):
+        ap.error("--exe must name a file")
+    winebox.use_build(opts.exe)
     display = winebox.Display().start()
     scratch = None
     try:
@@ -1051,7 +1067,7 @@ def main():
             winebox.make_pristine(os.path.abspath(opts.make_pristine), display.name, budget=budget)
             print("pristine prefix ready in", opts.make_pristine)
             return 0
-        for name in ("exe", "robot", "standin"):
+        for name in ("robot", "standin"):
             if not getattr(opts, name) or not os.path.isfile(getattr(opts, name)):
                 ap.error("--%s must name a file" % name)
         pristine = opts.pristine

@@ -1,8 +1,9 @@
 """Wine prefix, X display and robot plumbing shared by the end-to-end suite
 and the demonstration.
 
-A pristine 32-bit prefix is made once; every case works in its own copy, so
-no case sees another's files, registry or wineserver.
+A pristine prefix, 32- or 64-bit as the build under test needs
+(winearch.py), is made once; every case works in its own copy, so no case
+sees another's files, registry or wineserver.
 """
 import errno
 import json
@@ -10,8 +11,11 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
+
+import winearch
 
 EXE_DIR = r"C:\app"
 EXE_PATH = EXE_DIR + r"\QvUnInstall.exe"
@@ -19,20 +23,39 @@ CHECK_PATH = EXE_DIR + r"\QvUninstCheck.exe"
 HARNESS_DIR = r"C:\e2e"
 WORK_DIR = r"C:\work"
 READY_MARK = ".e2e-ready"
+ARCH = None  # the Wine of every prefix made from here on (win32 or win64)
+
+
+def use_build(exe):
+    """Make every prefix from here on one that runs `exe`, as winearch.py
+    decides (it prints what it chose and why)."""
+    global ARCH
+    choice = winearch.for_build(exe)
+    ARCH = choice.arch
+    return choice
+
+
+def arch():
+    """ARCH; unless a build was named, the Wine this host runs."""
+    global ARCH
+    if ARCH is None:
+        choice = winearch.decide()
+        print(choice.line(), file=sys.stderr, flush=True)
+        ARCH = choice.arch
+    return ARCH
 
 
 def base_env(prefix, display):
     env = dict(os.environ)
     env.update({
         "WINEPREFIX": prefix,
-        "WINEARCH": "win32",
         "WINEDEBUG": "-all",
         "DISPLAY": display,
         # No host trash for deletions, no menu entries or downloads on the host.
         "XDG_DATA_HOME": os.path.join(prefix, "no-such-xdg-data"),
         "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
     })
-    return env
+    return winearch.environ(arch(), env)
 
 
 class Display:
@@ -96,7 +119,7 @@ PRISTINE_BUDGET = 840
 
 
 def make_pristine(prefix, display, budget=PRISTINE_BUDGET):
-    """Boot a fresh 32-bit prefix with a virtual desktop (so hiding a window
+    """Boot a fresh prefix (of ARCH) with a virtual desktop (so hiding a window
     does not stall for want of a window manager). A first boot on a cold
     machine can take minutes; all of it must fit in `budget` seconds."""
     deadline = time.monotonic() + budget
@@ -127,12 +150,28 @@ def make_pristine(prefix, display, budget=PRISTINE_BUDGET):
             if os.path.islink(path):
                 os.unlink(path)
                 os.mkdir(path)
+    # Nor any drive but C:, Z: being the host's root: what the harness puts
+    # in the prefix it copies into drive_c.
+    for path in host_drives(prefix):
+        os.unlink(path)
     with open(os.path.join(prefix, READY_MARK), "w") as f:
-        f.write("ok\n")
+        f.write(arch() + "\n")
+
+
+def host_drives(prefix):
+    """The prefix's drive links other than C: (`z:`, and `z::` for a device)."""
+    devices = os.path.join(prefix, "dosdevices")
+    return [os.path.join(devices, name) for name in sorted(os.listdir(devices))
+            if len(name) >= 2 and name[1] == ":" and name[0].lower() != "c"]
 
 
 def pristine_ready(prefix):
-    return os.path.exists(os.path.join(prefix, READY_MARK))
+    """A pristine prefix of ARCH is there, booted to the end."""
+    try:
+        with open(os.path.join(prefix, READY_MARK)) as f:
+            return f.read().strip() == arch()
+    except OSError:
+        return False
 
 
 # Wine's own binaries are never written to once a prefix is booted: a case's
@@ -352,6 +391,8 @@ class Machine:
         self.on_run = None  # called with (args, kw, preview, run) after each run of the exe
         try:
             clone_prefix(pristine, self.prefix)
+            if host_drives(self.prefix):
+                raise RuntimeError("the prefix reaches the host: %s" % host_drives(self.prefix))
             self.install(exe, EXE_PATH)
             self.install(robot, HARNESS_DIR + r"\robot.exe")
             if check:

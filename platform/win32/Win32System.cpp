@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
 
+#include "platform/GrowingBuffer.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/Win32Text.h"
 
@@ -100,33 +102,24 @@ bool Win32SystemInfo::GetProfilesDirectoryA(std::string& path) {
     using Call = BOOL(WINAPI*)(LPSTR, LPDWORD);
     static const Call call = Find<Call>("userenv.dll", "GetProfilesDirectoryA");
     if (!call) return false;
-    DWORD size = 0;
-    call(nullptr, &size);
-    if (size == 0) return false;
-    std::vector<char> buffer(size + 1);
-    if (!call(buffer.data(), &size)) return false;
-    path = buffer.data();
-    return !path.empty();
+    return ReadGrowingBuffer(
+        [](char* buffer, unsigned long size) -> unsigned long {
+            DWORD needed = size;
+            if (call(buffer, &needed)) return static_cast<unsigned long>(std::strlen(buffer));
+            return ::GetLastError() == ERROR_INSUFFICIENT_BUFFER ? needed : 0;
+        },
+        path);
 }
 
 bool Win32SystemInfo::GetEnvironmentVariableA(const std::string& name, std::string& value) {
-    const DWORD size = ::GetEnvironmentVariableA(name.c_str(), nullptr, 0);
-    if (size == 0) return false;
-    std::vector<char> buffer(size);
-    const DWORD length = ::GetEnvironmentVariableA(name.c_str(), buffer.data(), size);
-    if (length == 0 || length >= size) return false;
-    value.assign(buffer.data(), length);
-    return true;
+    return ReadGrowingBuffer(
+        [&](char* buffer, unsigned long size) { return ::GetEnvironmentVariableA(name.c_str(), buffer, size); },
+        value);
 }
 
 bool Win32SystemInfo::GetShortPathNameA(const std::string& path, std::string& shortPath) {
-    const DWORD size = ::GetShortPathNameA(path.c_str(), nullptr, 0);
-    if (size == 0) return false;
-    std::vector<char> buffer(size);
-    const DWORD length = ::GetShortPathNameA(path.c_str(), buffer.data(), size);
-    if (length == 0 || length >= size) return false;
-    shortPath.assign(buffer.data(), length);
-    return true;
+    return ReadGrowingBuffer(
+        [&](char* buffer, unsigned long size) { return ::GetShortPathNameA(path.c_str(), buffer, size); }, shortPath);
 }
 
 bool Win32SystemInfo::GetComputerNameA(std::string& name) {
