@@ -1,6 +1,7 @@
 // A machine with nothing on it but the uninstall list: no keys, no folders,
 // no IIS. Windows NT in C:\WINDOWS, whose system folders have their usual
-// names, so that the clean-up can be previewed to its end.
+// names, so that the clean-up can be previewed to its end; the current
+// directory is C:\.
 #pragma once
 
 #include <string>
@@ -35,6 +36,7 @@ private:
     bool RemoveDirectoryA(const std::string&) override { return false; }
     bool SetCurrentDirectoryA(const std::string&) override { return false; }
     int SHFileOperationA(ShellFileOperation&) override { return kErrorFileNotFound; }
+    unsigned long MoveFileA(const std::string&, const std::string&) override { return kErrorFileNotFound; }
 
     bool CreateProcessA(const std::string&, bool, unsigned long, const StartupInfo&, ProcessInfo&) override {
         return false;
@@ -63,6 +65,8 @@ private:
     bool GetProfilesDirectoryA(std::string& path) override;
     bool GetEnvironmentVariableA(const std::string&, std::string&) override { return false; }
     bool GetShortPathNameA(const std::string&, std::string&) override { return false; }
+    bool GetSystemWindowsDirectoryA(std::string& path) override;
+    bool GetFullPathNameA(const std::string& path, std::string& fullPath) override;
 
     HResult CoInitialize() override { return 0; }
     void CoUninitialize() override {}

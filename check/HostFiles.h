@@ -16,6 +16,7 @@ public:
     bool RemoveDirectoryA(const std::string&) override { return false; }
     bool SetCurrentDirectoryA(const std::string&) override { return false; }
     int SHFileOperationA(ShellFileOperation&) override { return kErrorAccessDenied; }
+    unsigned long MoveFileA(const std::string&, const std::string&) override { return kErrorAccessDenied; }
 };
 
 }  // namespace qv::check

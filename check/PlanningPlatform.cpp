@@ -221,6 +221,31 @@ int PlanningPlatform::SHFileOperationA(ShellFileOperation& request) {
     return 0;
 }
 
+// A file the run would find there: one it wrote, or one of the machine's that it did not take away.
+bool PlanningPlatform::Present(const std::string& path) {
+    return written_.count(Folded(path)) || (!Removed(path) && reading_.files.OpenForReading(path));
+}
+
+// Planned as the system would do it: only a file that is there moves, and never onto another.
+unsigned long PlanningPlatform::MoveFileA(const std::string& from, const std::string& to) {
+    if (!Present(from)) return kErrorFileNotFound;
+    if (Present(to)) return kErrorAlreadyExists;
+    Record({"rename", from, to, 0, 0, -1});
+    std::string bytes;
+    const auto written = written_.find(Folded(from));
+    if (written != written_.end()) {
+        bytes = written->second;
+        written_.erase(written);
+    } else if (std::unique_ptr<ByteSource> source = reading_.files.OpenForReading(from)) {
+        char buffer[4096];
+        for (long got; (got = source->Read(buffer, sizeof buffer)) > 0;) bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+    removed_.insert(Folded(from));
+    removed_.erase(Folded(to));
+    written_[Folded(to)] = bytes;
+    return kErrorSuccess;
+}
+
 bool PlanningPlatform::CreateProcessA(const std::string& commandLine, bool, unsigned long, const StartupInfo& startup,
                                       ProcessInfo& info) {
     Record({"run", commandLine, "", 0, startup.wShowWindow, -1});
@@ -311,6 +336,14 @@ bool PlanningPlatform::GetEnvironmentVariableA(const std::string& name, std::str
 
 bool PlanningPlatform::GetShortPathNameA(const std::string& path, std::string& shortPath) {
     return reading_.system.GetShortPathNameA(path, shortPath);
+}
+
+bool PlanningPlatform::GetSystemWindowsDirectoryA(std::string& path) {
+    return reading_.system.GetSystemWindowsDirectoryA(path);
+}
+
+bool PlanningPlatform::GetFullPathNameA(const std::string& path, std::string& fullPath) {
+    return reading_.system.GetFullPathNameA(path, fullPath);
 }
 
 HResult PlanningPlatform::CoInitialize() { return reading_.com.CoInitialize(); }

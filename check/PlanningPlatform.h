@@ -18,8 +18,8 @@ namespace qv::check {
 
 // One step the uninstaller would take that a user or the machine would see.
 struct PlannedStep {
-    std::string kind;    // box, run, delete-folder, remove-folder, delete-file, write-file, set-value, delete-key,
-                         // metabase-delete-key, metabase-set-data, current-directory, note
+    std::string kind;    // box, run, delete-folder, remove-folder, delete-file, write-file, rename, set-value,
+                         // delete-key, metabase-delete-key, metabase-set-data, current-directory, note
     std::string target;  // the command line, path, key or box text
     std::string detail;  // caption, flags, title, value
     int answer = 0;      // the button a box was answered with
@@ -67,6 +67,7 @@ private:
 
     void Record(PlannedStep step);
     bool Removed(const std::string& path) const;
+    bool Present(const std::string& path);
 
     int Show(const std::string& text, const std::string& title, unsigned style) override;
     int ShowWide(const std::u16string& text, const std::u16string& title, unsigned style) override;
@@ -77,6 +78,7 @@ private:
     bool RemoveDirectoryA(const std::string& path) override;
     bool SetCurrentDirectoryA(const std::string& path) override;
     int SHFileOperationA(ShellFileOperation& request) override;
+    unsigned long MoveFileA(const std::string& from, const std::string& to) override;
 
     bool CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,
                         const StartupInfo& startup, ProcessInfo& info) override;
@@ -105,6 +107,8 @@ private:
     bool GetProfilesDirectoryA(std::string& path) override;
     bool GetEnvironmentVariableA(const std::string& name, std::string& value) override;
     bool GetShortPathNameA(const std::string& path, std::string& shortPath) override;
+    bool GetSystemWindowsDirectoryA(std::string& path) override;
+    bool GetFullPathNameA(const std::string& path, std::string& fullPath) override;
 
     HResult CoInitialize() override;
     void CoUninitialize() override;

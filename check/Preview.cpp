@@ -203,6 +203,7 @@ std::string Describe(const PlannedStep& step) {
     if (k == "remove-folder") return "remove folder " + step.target + " if it is empty";
     if (k == "delete-file") return "delete file " + step.target;
     if (k == "write-file") return "write file " + step.target;
+    if (k == "rename") return "rename " + step.target + " to " + step.detail;
     if (k == "set-value") return "set HKLM\\" + step.target + " to \"" + Visible(step.detail) + "\"";
     if (k == "delete-key") return "delete key HKLM\\" + step.target;
     if (k == "metabase-delete-key") return "delete metabase key " + step.target;

@@ -20,6 +20,7 @@ public:
     bool RemoveDirectoryA(const std::string& path) override;
     bool SetCurrentDirectoryA(const std::string& path) override;
     int SHFileOperationA(ShellFileOperation& request) override;
+    unsigned long MoveFileA(const std::string& from, const std::string& to) override;
 };
 
 class Win32Processes : public Processes {
@@ -64,6 +65,8 @@ public:
     bool GetProfilesDirectoryA(std::string& path) override;
     bool GetEnvironmentVariableA(const std::string& name, std::string& value) override;
     bool GetShortPathNameA(const std::string& path, std::string& shortPath) override;
+    bool GetSystemWindowsDirectoryA(std::string& path) override;
+    bool GetFullPathNameA(const std::string& path, std::string& fullPath) override;
 };
 
 class Win32Com : public Com {
