@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/UninstallApp.h"
+#include "check/EmptyMachine.h"
 #include "check/Preview.h"
 #include "tests/FakePlatform.h"
 
@@ -173,6 +174,21 @@ TEST(Check, PreviewChangesNothingAndShowsWhatTheRealRunThenDoes) {
         EXPECT_EQ(Seen(preview), Seen(real));
         EXPECT_GE(Seen(real).size(), 20u);  // commands, boxes, rewrites and deletions all took part
         EXPECT_EQ(preview.listDeleted, !real.files.count(kList));
+    }
+}
+
+TEST(Check, RootIsJudgedByTheFolderItNamesOnTheEmptyMachineToo) {
+    for (const std::string root : {"\\Program Files", "C:\\\\WINDOWS", "C:\\."}) {
+        FakePlatform files;
+        files.AddFile("list.txt", kIsu);
+        qv::check::EmptyMachine empty(files, "list.txt");
+        qv::check::PreviewOptions options;
+        options.listFile = "list.txt";
+        options.listPath = root + "\\Quorvan\\QvUninst.txt";
+        const qv::check::Preview preview = qv::check::MakePreview(empty.Get(), options);
+        for (const auto& step : preview.cleanup) EXPECT_NE(step.kind + " " + step.target, "delete-folder " + root);
+        ASSERT_EQ(preview.warnings.size(), 1u) << root;
+        EXPECT_THAT(preview.warnings[0].message, HasSubstr("is a folder of the system: it is never offered")) << root;
     }
 }
 
