@@ -94,6 +94,7 @@ void LayOut(FakePlatform& fake) {
     fake.AddFile("C:\\Netscape\\SuiteSpot\\https-web\\config\\OBJ~1.CON",
                  "Init fn=a\n#### QUORVAN WEB GATEWAY EXTENSION -- BEGIN ####\nx\n"
                  "#### QUORVAN WEB GATEWAY EXTENSION -- END ####\nService fn=b\n");
+    fake.AddFile("C:\\Netscape\\SuiteSpot\\https-web\\config\\OBJ~1.CON.tmp", "an earlier run's copy");
     fake.AddKey("Software\\Quorvan\\DocumentServer");
     fake.AddKey("SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters");
     fake.keys["SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters"]["Filter DLLs"] = "C:\\w3\\a.dll,C:\\Quorvan\\web\\isapi.dll";
@@ -116,6 +117,8 @@ Log Seen(const FakePlatform& fake) {
         if (line.rfind("openw ", 0) == 0) seen.push_back("write-file " + line.substr(6));
         if (line.rfind("delete ", 0) == 0) seen.push_back("delete-file " + line.substr(7));
         if (line.rfind("rmdir ", 0) == 0) seen.push_back("remove-folder " + line.substr(6));
+        if (line.rfind("move ", 0) == 0 && line.find(" -> 0") != std::string::npos)
+            seen.push_back("rename " + line.substr(5, line.find(" -> ") - 5));
         if (line.rfind("mb DeleteKey", 0) == 0) seen.push_back("metabase-delete-key");
         if (line.rfind("mb SetData", 0) == 0) seen.push_back("metabase-set-data");
     }
@@ -137,6 +140,7 @@ Log Seen(const qv::check::Preview& preview) {
             step.kind == "remove-folder")
             seen.push_back(step.kind + " " + step.target);
         if (step.kind == "set-value") seen.push_back("set-value " + step.target.substr(step.target.rfind('\\') + 1));
+        if (step.kind == "rename") seen.push_back("rename " + step.target + "|" + step.detail);
         if (step.kind == "metabase-delete-key" || step.kind == "metabase-set-data") seen.push_back(step.kind);
     }
     return seen;
