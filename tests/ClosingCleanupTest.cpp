@@ -244,6 +244,7 @@ TEST(ClosingCleanup, RootIsNeverOfferedWhenItHoldsOtherSoftwareOrTheSystem) {
         {"\\\\server\\share\\Quorvan\\QvUninst.txt", "a whole server"},
         {"\\\\?\\C:\\Quorvan\\QvUninst.txt", "a drive in the long-path form"},
         {"c:\\netscape\\Quorvan\\QvUninst.txt", "Netscape in other letters"},
+        {"C:/WINDOWS/system32\\QvUninst.txt", "inside the Windows folder"},
     };
     for (const auto& [listPath, why] : cases) {
         Cleanup run;

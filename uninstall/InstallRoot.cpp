@@ -109,7 +109,7 @@ bool IsSharedSystemFolder(const std::string& root, const std::string& windowsDir
         if (!FullPath(folder, platform.system, sharedFull)) sharedFull = folder;
         for (const std::string& shared : Forms(sharedFull, platform.system))
             for (const std::string& candidate : roots)
-                if (Holds(candidate, shared)) return true;
+                if (Holds(candidate, shared) || Holds(shared, candidate)) return true;
     }
     return false;
 }
