@@ -527,12 +527,14 @@ bool FakePlatform::GetEnvironmentVariableA(const std::string& name, std::string&
 bool FakePlatform::GetShortPathNameA(const std::string& path, std::string& shortPath) {
     if (Inject("GetShortPathNameA " + path)) return false;
     const auto name = shortNames.find(path);
-    if (name == shortNames.end()) {
-        if (!Exists(path)) return false;
-        shortPath = path;
+    if (name != shortNames.end()) {
+        shortPath = name->second;
         return true;
     }
-    shortPath = name->second;
+    if (!Exists(path)) return false;
+    shortPath = path;  // every folder on the way by its 8.3 name, where it has one
+    for (const auto& [longPath, shortName] : shortNames)
+        if (Under(path, longPath)) shortPath = shortName + path.substr(longPath.size());
     return true;
 }
 
