@@ -3,11 +3,13 @@
 #include <cstring>
 
 #include "check/PlanningPlatform.h"
+#include "platform/FullPathModel.h"
 
 namespace qv::check {
 
 namespace {
 const char kWindows[] = "C:\\WINDOWS";
+const char kCurrentDirectory[] = "C:\\";
 }
 
 EmptyMachine::EmptyMachine(FileSystem& listFiles, std::string listFile)
@@ -43,6 +45,15 @@ unsigned EmptyMachine::GetWindowsDirectoryA(char* buffer, unsigned size) {
     if (!buffer || size <= length) return length + 1;
     std::memcpy(buffer, kWindows, length + 1);
     return length;
+}
+
+bool EmptyMachine::GetSystemWindowsDirectoryA(std::string& path) {
+    path = kWindows;
+    return true;
+}
+
+bool EmptyMachine::GetFullPathNameA(const std::string& path, std::string& fullPath) {
+    return ModelFullPath(path, kCurrentDirectory, fullPath);
 }
 
 bool EmptyMachine::GetVersionExA(OsVersionInfo& info) {

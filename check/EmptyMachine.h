@@ -1,6 +1,7 @@
 // A machine with nothing on it but the uninstall list: no keys, no folders,
 // no IIS. Windows NT in C:\WINDOWS, whose system folders have their usual
-// names, so that the clean-up can be previewed to its end.
+// names, so that the clean-up can be previewed to its end; the current
+// directory is C:\.
 #pragma once
 
 #include <string>
@@ -36,6 +37,7 @@ private:
     bool SetCurrentDirectoryA(const std::string&) override { return false; }
     int SHFileOperationA(ShellFileOperation&) override { return kErrorFileNotFound; }
     unsigned long GetFileAttributesA(const std::string& path) override;
+    unsigned long MoveFileA(const std::string&, const std::string&) override { return kErrorFileNotFound; }
 
     bool CreateProcessA(const std::string&, bool, unsigned long, const StartupInfo&, ProcessInfo&) override {
         return false;
@@ -65,6 +67,8 @@ private:
     bool GetEnvironmentVariableA(const std::string&, std::string&) override { return false; }
     bool GetShortPathNameA(const std::string&, std::string&) override { return false; }
     bool GetComputerNameA(std::string& name) override;
+    bool GetSystemWindowsDirectoryA(std::string& path) override;
+    bool GetFullPathNameA(const std::string& path, std::string& fullPath) override;
 
     HResult CoInitialize() override { return 0; }
     void CoUninitialize() override {}

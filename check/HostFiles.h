@@ -17,6 +17,7 @@ public:
     bool SetCurrentDirectoryA(const std::string&) override { return false; }
     int SHFileOperationA(ShellFileOperation&) override { return kErrorAccessDenied; }
     unsigned long GetFileAttributesA(const std::string&) override { return kInvalidFileAttributes; }
+    unsigned long MoveFileA(const std::string&, const std::string&) override { return kErrorAccessDenied; }
 };
 
 }  // namespace qv::check

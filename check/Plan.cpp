@@ -9,7 +9,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 const char* const kStepKinds[] = {
-    "box", "run", "delete-folder", "remove-folder", "delete-file", "write-file",
+    "box", "run", "delete-folder", "remove-folder", "delete-file", "write-file", "rename",
     "rewrite-config", "remove-log", "set-value", "delete-key", "metabase-delete-key", "metabase-set-data",
     "current-directory", "note", "exit",
 };

@@ -266,6 +266,29 @@ int PlanningPlatform::SHFileOperationA(ShellFileOperation& request) {
     return 0;
 }
 
+// What the run would find there: what it wrote, or what of the machine's it did not take away.
+bool PlanningPlatform::Present(const std::string& path) { return GetFileAttributesA(path) != kInvalidFileAttributes; }
+
+// Planned as the system would do it: only what is there moves, and never onto another.
+unsigned long PlanningPlatform::MoveFileA(const std::string& from, const std::string& to) {
+    if (!Present(from)) return kErrorFileNotFound;
+    if (Present(to)) return kErrorAlreadyExists;
+    Record("rename", from, to);
+    const auto written = written_.find(Folded(from));
+    if (written != written_.end()) {
+        written_[Folded(to)] = written->second;
+        written_.erase(Folded(from));
+    } else if (std::unique_ptr<ByteSource> source = reading_.files.OpenForReading(from)) {
+        std::string bytes;
+        char buffer[4096];
+        for (long got; (got = source->Read(buffer, sizeof buffer)) > 0;) bytes.append(buffer, static_cast<std::size_t>(got));
+        written_[Folded(to)] = bytes;
+    }
+    removed_.insert(Folded(from));
+    removed_.erase(Folded(to));
+    return kErrorSuccess;
+}
+
 bool PlanningPlatform::CreateProcessA(const std::string& commandLine, bool, unsigned long, const StartupInfo& startup,
                                       ProcessInfo& info) {
     Record("run", commandLine, "", 0, startup.wShowWindow);
@@ -361,6 +384,14 @@ bool PlanningPlatform::GetShortPathNameA(const std::string& path, std::string& s
 }
 
 bool PlanningPlatform::GetComputerNameA(std::string& name) { return reading_.system.GetComputerNameA(name); }
+
+bool PlanningPlatform::GetSystemWindowsDirectoryA(std::string& path) {
+    return reading_.system.GetSystemWindowsDirectoryA(path);
+}
+
+bool PlanningPlatform::GetFullPathNameA(const std::string& path, std::string& fullPath) {
+    return reading_.system.GetFullPathNameA(path, fullPath);
+}
 
 HResult PlanningPlatform::CoInitialize() { return reading_.com.CoInitialize(); }
 

@@ -18,7 +18,7 @@ namespace qv::check {
 
 // One step the uninstaller would take that a user or the machine would see.
 struct PlannedStep {
-    std::string kind;    // box, run, delete-folder, remove-folder, delete-file, write-file, rewrite-config,
+    std::string kind;    // box, run, delete-folder, remove-folder, delete-file, write-file, rename, rewrite-config,
                          // remove-log, set-value, delete-key, metabase-delete-key, metabase-set-data,
                          // current-directory, note, exit
     std::string target;  // the command line, path, key or box text
@@ -75,6 +75,7 @@ private:
     bool Removed(const std::string& path) const;
     // Why creating the file must fail on the machine as read, with the error the call would give.
     std::string WriteFails(const std::string& path, unsigned long& error);
+    bool Present(const std::string& path);
 
     int Show(const std::string& text, const std::string& title, unsigned style) override;
     int ShowWide(const std::u16string& text, const std::u16string& title, unsigned style) override;
@@ -86,6 +87,7 @@ private:
     bool SetCurrentDirectoryA(const std::string& path) override;
     int SHFileOperationA(ShellFileOperation& request) override;
     unsigned long GetFileAttributesA(const std::string& path) override;
+    unsigned long MoveFileA(const std::string& from, const std::string& to) override;
 
     bool CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,
                         const StartupInfo& startup, ProcessInfo& info) override;
@@ -115,6 +117,8 @@ private:
     bool GetEnvironmentVariableA(const std::string& name, std::string& value) override;
     bool GetShortPathNameA(const std::string& path, std::string& shortPath) override;
     bool GetComputerNameA(std::string& name) override;
+    bool GetSystemWindowsDirectoryA(std::string& path) override;
+    bool GetFullPathNameA(const std::string& path, std::string& fullPath) override;
 
     HResult CoInitialize() override;
     void CoUninitialize() override;

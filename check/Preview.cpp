@@ -229,6 +229,7 @@ std::string Describe(const PlannedStep& step) {
     if (k == "write-file") return "write file " + step.target;
     if (k == "rewrite-config") return "rewrite " + step.target + " without the web gateway's block";
     if (k == "remove-log") return "the InstallShield uninstaller removes " + step.target + " (assumed)";
+    if (k == "rename") return "rename " + step.target + " to " + step.detail;
     if (k == "set-value") return "set HKLM\\" + step.target + " to \"" + Visible(step.detail) + "\"";
     if (k == "delete-key") return "delete key HKLM\\" + step.target;
     if (k == "metabase-delete-key") return "delete metabase key " + step.target;

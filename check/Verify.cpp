@@ -68,6 +68,9 @@ public:
             Gone(step.target, out);
         } else if (k == "write-file") {
             Written(plan, index, out);
+        } else if (k == "rename") {
+            // What stood there is kept under the new name; the old one may be written again.
+            Set(out, There(step.detail), step.detail + " is not there");
         } else if (k == "rewrite-config") {
             Rewritten(step.target, out);
         } else if (k == "delete-key") {

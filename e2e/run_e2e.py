@@ -656,6 +656,21 @@ class Cleanup(Case):
                          [CONFIRM_TEXT, DIR_QUESTION, "You have completed uninstall."], run.describe())
         self.assertTrue(self.m.exists(r"C:\users\Public"))
 
+    def test_root_without_a_drive_is_judged_as_the_folder_it_names(self):
+        # \Program Files\Quorvan\QvUninst.txt gives the root \Program Files: on the
+        # current drive that is C:\Program Files, shared by all software; so is
+        # C:\\Program Files, a doubled backslash being read as one.
+        self.m.write(r"C:\Program Files\Vendor\app.exe", b"MZ")
+        for path in (r"\Program Files\Quorvan\QvUninst.txt", r"C:\\Program Files\Quorvan\QvUninst.txt"):
+            self.lay_out_list(path, file=r"C:\Program Files\Quorvan\QvUninst.txt")
+            run = self.uninstall("YN")
+            self.assertEqual([b.text for b in run.boxes],
+                             [CONFIRM_TEXT, DIR_QUESTION, "You have completed uninstall."], run.describe())
+            for kept in (r"C:\Program Files\Common Files", r"C:\Program Files\Vendor\app.exe"):
+                self.assertTrue(self.m.exists(kept), kept)
+            self.assertFalse(self.m.exists(r"C:\Program Files\Quorvan\QvUninst.txt"))  # the list itself goes
+            self.m.write(ISU_LOG, b"log\r\n")
+
 
 W3SVC_PARAMETERS = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\W3SVC\Parameters"
 FILTER_DLL = r"C:\Quorvan\web\isapi.dll"
@@ -867,9 +882,28 @@ class Netscape(Case):
                        "Cannot find %s to restore Netscape configuration. " % NS_CONFIG, [IDOK], icon="information")
         self.assertIn("jobsrvr", [n for n, _ in run.commands], run.describe())
 
+    def test_temporary_file_an_earlier_run_left_is_kept_beside_it(self):
+        # An aborted run whose copy-back failed left the only whole copy in OBJ~1.CON.tmp.
+        earlier = b"Init fn=earlier\r\n" + OBJ_CONF_RESTORED
+        self.m.write(NS_CONFIG, OBJ_CONF)
+        self.m.write(NS_CONFIG + ".tmp", earlier)
+        run = self.run_list(server_line("jobsrvr"))
+        self.assertEqual(len(run.boxes), 1, run.describe())
+        self.assertBox(run.boxes[0], "Information",
+                       "The file %s.tmp that an earlier restore left is kept as %s.tmp.1: it holds an earlier copy "
+                       "of the Netscape configuration. " % (NS_CONFIG, NS_CONFIG), [IDOK], icon="information")
+        self.assertEqual(self.config(), OBJ_CONF_RESTORED)
+        with open(self.m.unix(NS_CONFIG + ".tmp.1"), "rb") as f:
+            self.assertEqual(f.read(), earlier)
+        self.assertFalse(self.m.exists(NS_CONFIG + ".tmp"))
+        self.assertIn("jobsrvr", [n for n, _ in run.commands], run.describe())
+
+    @unforeseeable("the temporary file's name leads nowhere")
     def test_temporary_file_that_cannot_be_created_stops_the_uninstall(self):
         self.m.write(NS_CONFIG, OBJ_CONF)
-        self.m.mkdir(NS_CONFIG + ".tmp")  # a folder stands where the file would go
+        # Nothing stands at the temporary path that could be moved aside, and it
+        # cannot be created: on the host it is a link into a folder that is not there.
+        os.symlink("/nonexistent-qv-e2e/OBJ~1.CON.tmp", self.m.unix(NS_CONFIG + ".tmp"))
         self.m.mkdir(r"C:\Quorvan\Server")
         run = self.run_list(server_line("jobsrvr") + b"C:\\Quorvan\\Server\r\n")
         self.assertEqual([b.text for b in run.boxes],

@@ -32,6 +32,8 @@ enum : unsigned long {
     kErrorAccessDenied = 5,
     kErrorInvalidHandle = 6,
     kErrorSharingViolation = 32,
+    kErrorFileExists = 80,
+    kErrorAlreadyExists = 183,
     kErrorMoreData = 234,
 };
 enum : unsigned short { kSwShow = 5, kSwShowMinNoActive = 7 };
@@ -106,6 +108,10 @@ public:
     virtual int SHFileOperationA(ShellFileOperation& request) = 0;
     // What stands at the path: kInvalidFileAttributes when nothing does (or it can't be told).
     virtual unsigned long GetFileAttributesA(const std::string& path) = 0;
+    // MoveFileA of a file or folder: 0 once it has the new name, else the
+    // system's error (kErrorFileNotFound: nothing at `from`; kErrorFileExists
+    // or kErrorAlreadyExists: `to` is taken). It never replaces `to`.
+    virtual unsigned long MoveFileA(const std::string& from, const std::string& to) = 0;
 };
 
 // PROCESS_INFORMATION of a started child.
@@ -212,6 +218,14 @@ public:
     virtual bool GetShortPathNameA(const std::string& path, std::string& shortPath) = 0;
     // The machine's NetBIOS name; false when the system gives none.
     virtual bool GetComputerNameA(std::string& name) = 0;
+    // The system's own Windows folder, which a terminal server does not swap
+    // for a user's private one (GetSystemWindowsDirectoryA; where the system
+    // lacks that call, GetWindowsDirectoryA). False when it gives none.
+    virtual bool GetSystemWindowsDirectoryA(std::string& path) = 0;
+    // The full path the system reads `path` as (GetFullPathNameA): a missing
+    // drive or folder taken from the current directory, doubled backslashes,
+    // "." and ".." resolved. False when the system can make none.
+    virtual bool GetFullPathNameA(const std::string& path, std::string& fullPath) = 0;
 };
 
 // GUID, field for field.

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "app/UninstallApp.h"
+#include "check/EmptyMachine.h"
 #include "check/Preview.h"
 #include "check/Verify.h"
 #include "tests/FakePlatform.h"
@@ -11,9 +12,11 @@
 namespace qvtest {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::StartsWith;
 using Log = std::vector<std::string>;
 
 const char kList[] = "C:\\Quorvan\\QvUninst.txt";
@@ -95,6 +98,7 @@ void LayOut(FakePlatform& fake) {
     fake.AddFile("C:\\Netscape\\SuiteSpot\\https-web\\config\\OBJ~1.CON",
                  "Init fn=a\n#### QUORVAN WEB GATEWAY EXTENSION -- BEGIN ####\nx\n"
                  "#### QUORVAN WEB GATEWAY EXTENSION -- END ####\nService fn=b\n");
+    fake.AddFile("C:\\Netscape\\SuiteSpot\\https-web\\config\\OBJ~1.CON.tmp", "an earlier run's copy");
     fake.AddKey("Software\\Quorvan\\DocumentServer");
     fake.AddKey("SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters");
     fake.keys["SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters"]["Filter DLLs"] = "C:\\w3\\a.dll,C:\\Quorvan\\web\\isapi.dll";
@@ -117,6 +121,8 @@ Log Seen(const FakePlatform& fake) {
         if (line.rfind("openw ", 0) == 0) seen.push_back("write-file " + line.substr(6));
         if (line.rfind("delete ", 0) == 0) seen.push_back("delete-file " + line.substr(7));
         if (line.rfind("rmdir ", 0) == 0) seen.push_back("remove-folder " + line.substr(6));
+        if (line.rfind("move ", 0) == 0 && line.find(" -> 0") != std::string::npos)
+            seen.push_back("rename " + line.substr(5, line.find(" -> ") - 5));
         if (line.rfind("mb DeleteKey", 0) == 0) seen.push_back("metabase-delete-key");
         if (line.rfind("mb SetData", 0) == 0) seen.push_back("metabase-set-data");
     }
@@ -139,6 +145,7 @@ Log Seen(const qv::check::Preview& preview) {
             seen.push_back(step.kind + " " + step.target);
         if (step.kind == "rewrite-config") seen.push_back("write-file " + step.target);
         if (step.kind == "set-value") seen.push_back("set-value " + step.target.substr(step.target.rfind('\\') + 1));
+        if (step.kind == "rename") seen.push_back("rename " + step.target + "|" + step.detail);
         if (step.kind == "metabase-delete-key" || step.kind == "metabase-set-data") seen.push_back(step.kind);
     }
     return seen;
@@ -176,6 +183,21 @@ TEST(Check, PreviewChangesNothingAndShowsWhatTheRealRunThenDoes) {
         EXPECT_EQ(Seen(preview), Seen(real));
         EXPECT_GE(Seen(real).size(), 20u);  // commands, boxes, rewrites and deletions all took part
         EXPECT_EQ(preview.listDeleted, !real.files.count(kList));
+    }
+}
+
+TEST(Check, RootIsJudgedByTheFolderItNamesOnTheEmptyMachineToo) {
+    for (const std::string root : {"\\Program Files", "C:\\\\WINDOWS", "C:\\."}) {
+        FakePlatform files;
+        files.AddFile("list.txt", kIsu);
+        qv::check::EmptyMachine empty(files, "list.txt");
+        qv::check::PreviewOptions options;
+        options.listFile = "list.txt";
+        options.listPath = root + "\\Quorvan\\QvUninst.txt";
+        const qv::check::Preview preview = qv::check::MakePreview(empty.Get(), options);
+        for (const auto& step : preview.cleanup) EXPECT_NE(step.kind + " " + step.target, "delete-folder " + root);
+        ASSERT_EQ(preview.warnings.size(), 1u) << root;
+        EXPECT_THAT(preview.warnings[0].message, HasSubstr("is a folder of the system: it is never offered")) << root;
     }
 }
 
@@ -367,25 +389,26 @@ TEST(Verify, ADamagedPlanIsRefusedInOneLineNamingTheFile) {
 
 // With the machine read, what already stands in a planned write's way is a
 // failure the run will meet: the preview meets it too, as the run does.
-TEST(Check, AFolderWhereTheTemporaryFileGoesIsForetoldAsTheRunMeetsIt) {
-    const std::string temp = "C:\\Netscape\\SuiteSpot\\https-web\\config\\OBJ~1.CON.tmp";
+TEST(Check, AReadOnlyConfigurationIsForetoldAsTheRunMeetsIt) {
+    const std::string config = "C:\\Netscape\\SuiteSpot\\https-web\\config\\OBJ~1.CON";
     FakePlatform planned, real;
     for (FakePlatform* machine : {&planned, &real}) {
         LayOut(*machine);
-        machine->directories.insert(temp);
+        machine->fileAttributes[config] = qv::kFileAttributeReadOnly;
     }
+    const std::deque<int> yes = {qv::kIdYes, qv::kIdYes, qv::kIdYes};
     qv::check::PreviewOptions options;
     options.listFile = options.listPath = kList;
+    options.answers = yes;
+    options.defaultAnswer = qv::kIdNo;
     const qv::check::Preview preview = qv::check::MakePreview(planned.platform, options);
-    const std::string plan = PlanOf(planned, {qv::kIdYes});
-    RunForReal(real, {qv::kIdYes});
+    const std::string plan = PlanOf(planned, yes);
+    RunForReal(real, yes);
     EXPECT_EQ(Seen(preview), Seen(real));
-    EXPECT_THAT(Seen(real).back(), HasSubstr("Cannot create temporary file " + temp));
-    EXPECT_FALSE(preview.cleanupRan);
-    EXPECT_THAT(qv::check::RenderPlain(preview, options), HasSubstr("write file " + temp + ": fails, a folder stands at " + temp));
-    EXPECT_THAT(NotDone(real, plan), ElementsAre("write-file " + temp + ": the plan foresaw that it fails: a folder stands at " + temp +
-                                                 "; it needed the answer Yes to \"Are you sure you want to completely "
-                                                 "remove the selected application and all of its components?\""));
+    EXPECT_THAT(Seen(real), Contains(HasSubstr("Cannot write " + config + " to restore Netscape configuration.")));
+    EXPECT_THAT(qv::check::RenderPlain(preview, options),
+                HasSubstr("rewrite " + config + " without the web gateway's block: fails, the file at " + config + " is read-only"));
+    EXPECT_THAT(NotDone(real, plan), Contains(StartsWith("rewrite-config " + config + ": the plan foresaw that it fails")));
 }
 
 }  // namespace

@@ -235,6 +235,16 @@ TEST(ClosingCleanup, RootIsNeverOfferedWhenItHoldsOtherSoftwareOrTheSystem) {
         {"E:\\Apps\\Quorvan\\QvUninst.txt", "64-bit program files"},
         {"C:\\QvUninst.txt", "empty root"},
         {"QvUninst.txt", "empty root"},
+        // Judged by the folder the root names, however it is spelt.
+        {"\\Program Files\\Quorvan\\QvUninst.txt", "no drive: the current one"},
+        {"C:\\\\WINDOWS\\Quorvan\\QvUninst.txt", "a doubled backslash"},
+        {"C:\\WINDOWS. \\Quorvan\\QvUninst.txt", "a trailing dot and blank"},
+        {"C:\\.\\Quorvan\\QvUninst.txt", "the whole drive"},
+        {"D:\\..\\Quorvan\\QvUninst.txt", "the top folder of a drive that holds nothing shared"},
+        {"\\\\server\\share\\Quorvan\\QvUninst.txt", "a whole server"},
+        {"\\\\?\\C:\\Quorvan\\QvUninst.txt", "a drive in the long-path form"},
+        {"c:\\netscape\\Quorvan\\QvUninst.txt", "Netscape in other letters"},
+        {"C:/WINDOWS/system32\\QvUninst.txt", "inside the Windows folder"},
     };
     for (const auto& [listPath, why] : cases) {
         Cleanup run;
@@ -289,6 +299,14 @@ TEST(ClosingCleanup, RootGuardKnowsEveryFolderTheSystemShares) {
          false},
         {"a name that only begins the same", "C:\\Program\\Quorvan\\QvUninst.txt",
          [](FakePlatform& f) { f.shellFolders = {{0x26, "C:\\Program Files"}}; }, true},
+        {"the system's Windows folder, not the user's", "D:\\WTSRV\\Quorvan\\QvUninst.txt",
+         [](FakePlatform& f) { f.systemWindowsDirectory = "D:\\WTSRV"; }, false},
+        {"a shared folder on the share of the current directory", "\\Apps\\Quorvan\\QvUninst.txt",
+         [](FakePlatform& f) {
+             f.currentDirectory = "\\\\srv\\tools\\work";
+             f.shellFolders = {{0x26, "\\\\srv\\tools\\apps"}};
+         },
+         false},
     };
     for (const Case& c : cases) {
         Cleanup run;
@@ -298,6 +316,19 @@ TEST(ClosingCleanup, RootGuardKnowsEveryFolderTheSystemShares) {
         run.Run();
         EXPECT_EQ(run.Seen({"box"}).size(), c.offered ? 2u : 1u) << c.what;
     }
+}
+
+TEST(ClosingCleanup, RootIsAskedForAndDeletedAsSpeltButJudgedByTheFolderItNames) {
+    Cleanup run;  // no drive: C:\\Quorvan, on the drive of the current directory
+    run.state.installDir.clear();
+    run.listPath = "\\Quorvan\\QvUninst.txt";
+    run.Answer({qv::kIdYes}).Run();
+    EXPECT_THAT(run.Seen({"box", "shell"}),
+                ::testing::IsSupersetOf({std::string("box ") + kTitle +
+                                             "|Setup has detected that you have uninstalled all Quorvan products. \n"
+                                             "Do you want to remove \\Quorvan completely?|0x2024",
+                                         std::string("shell \\Quorvan|0x450|Deleting folders")}));
+    EXPECT_FALSE(run.fake.files.count("C:\\Quorvan\\Server\\bin\\srv.exe"));
 }
 
 TEST(ClosingCleanup, RootSearchSkipsTrailBytesOfDoubleByteCharacters) {

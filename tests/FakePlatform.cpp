@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/FullPathModel.h"
+
 namespace qvtest {
 
 namespace {
@@ -38,6 +40,12 @@ std::string Parent(const std::string& path) {
 }
 
 bool IsDriveRoot(const std::string& path) { return path.size() == 3 && path[1] == ':' && path[2] == '\\'; }
+
+// `path` is `folder` or lies inside it; every path of its drive when `folder` is a drive's top.
+bool Within(const std::string& path, const std::string& folder) {
+    if (IsDriveRoot(folder)) return path.size() >= 3 && Same(path.substr(0, 3), folder);
+    return Same(path, folder) || Under(path, folder);
+}
 
 }  // namespace
 
@@ -186,6 +194,15 @@ bool FakePlatform::Exists(const std::string& path) const {
     return files.count(path) || directories.count(path);
 }
 
+std::string FakePlatform::Named(const std::string& path) const {
+    std::string full;
+    if (!qv::ModelFullPath(path, currentDirectory, full)) return std::string();
+    while (full.size() > 3 && full.back() == '\\') full.pop_back();
+    for (const auto& [longPath, shortPath] : shortNames)
+        if (Same(full, shortPath) || Under(full, shortPath)) return longPath + full.substr(shortPath.size());
+    return full;
+}
+
 int FakePlatform::Show(const std::string& text, const std::string& title, unsigned style) {
     if (Inject("MessageBoxA " + title)) return 0;
     Log("box " + title + "|" + text + "|" + Hex(style));
@@ -289,12 +306,13 @@ int FakePlatform::SHFileOperationA(qv::ShellFileOperation& request) {
     Log("shell " + path + "|" + Hex(request.fFlags) + "|" +
         (request.lpszProgressTitle ? request.lpszProgressTitle : "(none)"));
     if (shellFailures.count(path)) return shellFailures[path];
-    if (path.empty() || !Exists(path)) return qv::kErrorFileNotFound;
-    // A folder that is some process's current directory cannot go.
-    if (Same(path, currentDirectory) || Under(currentDirectory, path)) return qv::kErrorSharingViolation;
-    for (auto it = files.begin(); it != files.end();) it = Same(it->first, path) || Under(it->first, path) ? files.erase(it) : ++it;
+    const std::string named = Named(path);
+    if (named.empty() || !(IsDriveRoot(named) || Exists(named))) return qv::kErrorFileNotFound;
+    // A folder that is some process's current directory cannot go; a whole drive goes but for that.
+    if (!IsDriveRoot(named) && Within(currentDirectory, named)) return qv::kErrorSharingViolation;
+    for (auto it = files.begin(); it != files.end();) it = Within(it->first, named) ? files.erase(it) : ++it;
     for (auto it = directories.begin(); it != directories.end();)
-        it = Same(*it, path) || Under(*it, path) ? directories.erase(it) : ++it;
+        it = Within(*it, named) && !Within(currentDirectory, *it) ? directories.erase(it) : ++it;
     return 0;
 }
 
@@ -310,6 +328,43 @@ unsigned long FakePlatform::GetFileAttributesA(const std::string& path) {
     const unsigned long attributes = Attributes(path);
     if (attributes == qv::kInvalidFileAttributes) lastError = qv::kErrorFileNotFound;
     return attributes;
+}
+
+unsigned long FakePlatform::MoveFileA(const std::string& from, const std::string& to) {
+    if (Inject("MoveFileA " + from)) return lastError = qv::kErrorAccessDenied;
+    unsigned long status = qv::kErrorSuccess;
+    if (!Exists(from))
+        status = qv::kErrorFileNotFound;
+    else if (Exists(to))
+        status = qv::kErrorAlreadyExists;
+    else if (lockedFiles.count(from))
+        status = qv::kErrorSharingViolation;
+    else if (!directories.count(Parent(to)))
+        status = qv::kErrorPathNotFound;
+    Log("move " + from + "|" + to + " -> " + std::to_string(status));
+    if (status != qv::kErrorSuccess) return lastError = status;
+    const auto renamed = [&](const std::string& path) { return to + path.substr(from.size()); };
+    PathMap<std::string> moved;
+    for (auto it = files.begin(); it != files.end();) {
+        if (!Within(it->first, from)) {
+            ++it;
+            continue;
+        }
+        moved[renamed(it->first)] = it->second;
+        it = files.erase(it);
+    }
+    PathSet movedFolders;
+    for (auto it = directories.begin(); it != directories.end();) {
+        if (!Within(*it, from)) {
+            ++it;
+            continue;
+        }
+        movedFolders.insert(renamed(*it));
+        it = directories.erase(it);
+    }
+    files.insert(moved.begin(), moved.end());
+    directories.insert(movedFolders.begin(), movedFolders.end());
+    return status;
 }
 
 bool FakePlatform::CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,
@@ -494,12 +549,14 @@ bool FakePlatform::GetEnvironmentVariableA(const std::string& name, std::string&
 bool FakePlatform::GetShortPathNameA(const std::string& path, std::string& shortPath) {
     if (Inject("GetShortPathNameA " + path)) return false;
     const auto name = shortNames.find(path);
-    if (name == shortNames.end()) {
-        if (!Exists(path)) return false;
-        shortPath = path;
+    if (name != shortNames.end()) {
+        shortPath = name->second;
         return true;
     }
-    shortPath = name->second;
+    if (!Exists(path)) return false;
+    shortPath = path;  // every folder on the way by its 8.3 name, where it has one
+    for (const auto& [longPath, shortName] : shortNames)
+        if (Under(path, longPath)) shortPath = shortName + path.substr(longPath.size());
     return true;
 }
 
@@ -507,6 +564,20 @@ bool FakePlatform::GetComputerNameA(std::string& name) {
     if (Inject("GetComputerNameA")) return false;
     name = computerName;
     return !name.empty();
+}
+
+bool FakePlatform::GetSystemWindowsDirectoryA(std::string& path) {
+    if (Inject("GetSystemWindowsDirectoryA")) return false;
+    path = systemWindowsDirectory.empty() ? windowsDirectory : systemWindowsDirectory;
+    return !path.empty();
+}
+
+bool FakePlatform::GetFullPathNameA(const std::string& path, std::string& fullPath) {
+    if (Inject("GetFullPathNameA " + path)) return lastError = 123 /* ERROR_INVALID_NAME */, false;
+    const bool made = qv::ModelFullPath(path, currentDirectory, fullPath);
+    Log("fullpath " + path + " -> " + (made ? fullPath : "(none)"));
+    if (!made) lastError = 123;
+    return made;
 }
 
 qv::HResult FakePlatform::CoInitialize() {

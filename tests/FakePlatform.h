@@ -2,8 +2,9 @@
 // folders, registry keys and an IIS metabase. Each call that changes
 // something or that a user could notice appends a readable line to `log`,
 // so a test can assert the exact order of boxes, process starts, deletions,
-// registry and COM calls. Pure look-ups (last error, error texts, lead
-// bytes, the program's name, shell folders) are not logged.
+// registry and COM calls, and full paths made. Other pure look-ups (last
+// error, error texts, lead bytes, the program's name, shell folders) are not
+// logged.
 #pragma once
 
 #include <deque>
@@ -104,6 +105,7 @@ public:
     std::string computerName = "QVTEST";
     PathMap<unsigned long> fileAttributes;  // read-only, hidden, system files; others are plain
     std::string windowsDirectory = "C:\\WINDOWS";
+    std::string systemWindowsDirectory;       // empty: the same as windowsDirectory
     bool windowsDirectoryLengthFails = false, windowsDirectoryReadFails = false;
     unsigned long platformId = qv::kPlatformWin32Nt;
     std::map<int, std::string> shellFolders;  // CSIDL -> path
@@ -150,8 +152,10 @@ public:
     bool DeleteFileA(const std::string& path) override;
     bool RemoveDirectoryA(const std::string& path) override;
     bool SetCurrentDirectoryA(const std::string& path) override;
+    // Deletes the folder the path names: its full path, 8.3 names read as the long ones.
     int SHFileOperationA(qv::ShellFileOperation& request) override;
     unsigned long GetFileAttributesA(const std::string& path) override;
+    unsigned long MoveFileA(const std::string& from, const std::string& to) override;
 
     // Processes
     bool CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,
@@ -185,6 +189,9 @@ public:
     bool GetEnvironmentVariableA(const std::string& name, std::string& value) override;
     bool GetShortPathNameA(const std::string& path, std::string& shortPath) override;
     bool GetComputerNameA(std::string& name) override;
+    bool GetSystemWindowsDirectoryA(std::string& path) override;
+    // Against `currentDirectory`, as Windows makes them (platform/FullPathModel).
+    bool GetFullPathNameA(const std::string& path, std::string& fullPath) override;
 
     // Com, Runtime
     qv::HResult CoInitialize() override;
@@ -206,6 +213,7 @@ private:
     static void Require(bool holds, const std::string& what);
     bool Exists(const std::string& path) const;
     unsigned long Attributes(const std::string& path) const;
+    std::string Named(const std::string& path) const;
 
     qv::Handle nextHandle_ = 100;
     std::map<qv::Handle, int> running_;          // child -> waits it still outlives

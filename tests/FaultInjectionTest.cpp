@@ -102,6 +102,7 @@ std::string BoxFor(const std::string& call) {
     if (call == std::string("OpenForReading ") + kList) return "box Error|Cannot open uninstall configuration file";
     if (call == "OpenForReading " + config) return "box Information|Cannot find ";
     if (call == "OpenForWriting " + kTemp) return "box Information|Cannot create temporary file ";
+    if (call == "MoveFileA " + kTemp) return "box Information|Cannot move the file " + kTemp + " aside";
     if (call == "OpenForWriting " + config || call == "OpenForReading " + kTemp || call == "WriteFile " + config ||
         call == "CloseHandle " + config || call == "ReadFile " + kTemp)
         return "box Information|Cannot write " + config;

@@ -1,7 +1,5 @@
 #include <gmock/gmock.h>
 
-#include <cctype>
-
 #include "tests/FakePlatform.h"
 #include "webserver/NetscapeConfig.h"
 
@@ -74,15 +72,35 @@ TEST(NetscapeConfig, MarkersAreSeenOnlyWithinOnePieceOfALongLine) {
     EXPECT_EQ(Restore(second + a).Run().Config(), Written(std::string(199, 'f') + a));
 }
 
-TEST(NetscapeConfig, OldTemporaryFileIsOverwrittenThenDeleted) {
-    Restore restore("Init fn=a\n" + kBegin + "\nx\n" + kEnd + "\n");
-    restore.fake.files[kTemp] = "left over from an earlier run\n";
-    restore.Run();
-    EXPECT_EQ(restore.Config(), "Init fn=a\r\n");
-    EXPECT_THAT(restore.fake.Only({"open", "openw", "close", "closew", "delete"}),
-                ElementsAre("open " + kConfig, "openw " + kTemp, "close " + kConfig, "closew " + kTemp,
-                            "open " + kTemp, "openw " + kConfig, "close " + kTemp, "closew " + kConfig,
-                            "delete " + kTemp));
+TEST(NetscapeConfig, EarlierCopyAtTheTemporaryPathIsMovedAsideNeverOverwritten) {
+    const std::string original = "Init fn=a\n" + kBegin + "\nx\n" + kEnd + "\n";
+    const std::string earlier = "Init fn=a\nthe only whole copy\n";
+
+    Restore kept(original);  // .tmp.1 is taken: the first free name is .tmp.2
+    kept.fake.files[kTemp] = earlier;
+    kept.fake.files[kTemp + ".1"] = "older still";
+    EXPECT_EQ(kept.Run().result, 1);
+    EXPECT_EQ(kept.Config(), "Init fn=a\r\n");
+    EXPECT_EQ(kept.fake.files[kTemp + ".2"], earlier);
+    EXPECT_EQ(kept.fake.files[kTemp + ".1"], "older still");
+    EXPECT_FALSE(kept.fake.files.count(kTemp));
+    EXPECT_THAT(kept.fake.Only({"open", "move", "box", "openw"}),
+                ElementsAre("open " + kConfig, "move " + kTemp + "|" + kTemp + ".1 -> 183",
+                            "move " + kTemp + "|" + kTemp + ".2 -> 0",
+                            "box Information|The file " + kTemp + " that an earlier restore left is kept as " + kTemp +
+                                ".2: it holds an earlier copy of the Netscape configuration. |0x2040",
+                            "openw " + kTemp, "open " + kTemp, "openw " + kConfig));
+
+    Restore stuck(original);  // held open: it can't be moved, and nothing is touched
+    stuck.fake.files[kTemp] = earlier;
+    stuck.fake.lockedFiles.insert(kTemp);
+    EXPECT_EQ(stuck.Run().result, 1);
+    EXPECT_EQ(stuck.Config(), original);
+    EXPECT_EQ(stuck.fake.files[kTemp], earlier);
+    EXPECT_THAT(stuck.fake.Only({"openw", "delete"}), ::testing::IsEmpty());
+    EXPECT_THAT(stuck.Boxes(), ElementsAre("box Information|Cannot move the file " + kTemp +
+                                           " aside to restore Netscape configuration. " + kConfig +
+                                           " is unchanged. |0x2040"));
 }
 
 TEST(NetscapeConfig, MissingConfigurationIsReportedAndTheDriverGoesOn) {
@@ -141,16 +159,15 @@ TEST(NetscapeConfig, NothingOutsideTheBlockIsLostWhateverFails) {
     EXPECT_EQ(qv::RestoreNetscapeConfig(twice.fake.platform, kConfig + "\n", copies), 1);
     twice.fake.writeErrorAfter.clear();
     EXPECT_EQ(qv::RestoreNetscapeConfig(twice.fake.platform, kConfig + "\n", copies), 1);
-    std::string lower = kConfig;  // the same file, in other letters
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    EXPECT_EQ(qv::RestoreNetscapeConfig(twice.fake.platform, lower + "\n", copies), 1);
+    std::string respelt = "c:\\netscape\\\\https-web\\config\\OBJ~1.CON";  // the same file, spelt otherwise
+    EXPECT_EQ(qv::RestoreNetscapeConfig(twice.fake.platform, respelt + "\n", copies), 1);
     EXPECT_EQ(twice.fake.files[kTemp], restored);
     EXPECT_EQ(twice.Config(), "Init ");
     EXPECT_THAT(twice.Boxes(), ElementsAre(kept, "box Information|Cannot restore Netscape configuration " +
                                                                     kConfig + " again: its restored text is in " + kTemp +
                                                                     ". |0x2040",
-                                           "box Information|Cannot restore Netscape configuration " + lower +
-                                               " again: its restored text is in " + lower + ".tmp. |0x2040"));
+                                           "box Information|Cannot restore Netscape configuration " + respelt +
+                                               " again: its restored text is in " + respelt + ".tmp. |0x2040"));
 
     Restore noTemp(original);  // the one failure that stops the uninstall
     noTemp.fake.lockedFiles.insert(kTemp);

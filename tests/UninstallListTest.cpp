@@ -240,7 +240,8 @@ TEST(UninstallList, FailedNetscapeRestoreClosesTheListAndStopsEverything) {
     failed.fake.lockedFiles.insert(config + ".tmp");
     failed.fake.directories.insert("C:\\Prog");
     EXPECT_THAT(failed.Run(list).fake.log,
-                ElementsAre("open list.txt", "open " + config, "openw " + config + ".tmp",
+                ElementsAre("open list.txt", "open " + config,
+                            "move " + config + ".tmp|" + config + ".tmp.1 -> 2", "openw " + config + ".tmp",
                             "box Information|Cannot create temporary file " + config +
                                 ".tmp to restore Netscape configuration. |0x2040",
                             "close " + config, "close list.txt"));

@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-20}"
 jobs="${QV_FUZZ_JOBS:-$(nproc)}"
 keep_going="${QV_FUZZ_KEEP_GOING:-0}"
-targets=(fuzz_command_line fuzz_uninstall_list fuzz_netscape_config fuzz_filter_dlls fuzz_load_order fuzz_plan)
+targets=(fuzz_command_line fuzz_uninstall_list fuzz_netscape_config fuzz_filter_dlls fuzz_load_order fuzz_plan fuzz_install_root)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz

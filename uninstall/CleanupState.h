@@ -14,7 +14,7 @@ struct CleanupState {
     std::string isapiFilterPath;  // the filter line without its line feed
     int iisVersion = -1;          // -1 until an IIS line is read
     std::string iisService;       // "w3svc" once IIS was stopped
-    std::set<std::string> keptNetscapeCopies;  // obj.conf copies a failed rewrite left to be recovered from
+    std::set<std::string> keptNetscapeCopies;  // obj.conf copies a failed rewrite left, known by the file named
 };
 
 }  // namespace qv

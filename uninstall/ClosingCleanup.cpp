@@ -108,9 +108,8 @@ private:
         if (startMenus.empty()) return false;
         for (const std::string& folder : startMenus) RemoveStartMenuFolder(folder);
 
-        if (root.empty() || root.find("Netscape") != std::string::npos || root.find("Microsoft") != std::string::npos ||
-            IsSharedSystemFolder(root, windows, platform_))
-            return true;
+        // Judged by the folder the root names; asked and deleted by its own text.
+        if (!MayOfferInstallRoot(root, windows, platform_)) return true;
         Name(root);
         if (silent_ || Ask("Setup has detected that you have uninstalled all Quorvan products. \n"
                            "Do you want to remove " + root + " completely?") != kIdYes)

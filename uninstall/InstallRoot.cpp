@@ -16,6 +16,35 @@ constexpr std::size_t kRootSearchStart = 4;
 const int kSharedFolderIds[] = {0x26, 0x2a, 0x2b, 0x2c, 0x23, 0x24};
 // A 32-bit program on 64-bit Windows is shown the x86 folders above; these name the others.
 const char* const kSharedFolderVariables[] = {"ProgramW6432", "CommonProgramW6432"};
+// Other vendors' folders: a root that names one is theirs.
+const char* const kOtherVendors[] = {"NETSCAPE", "MICROSOFT"};
+
+// The full path as the system reads it, without the "\\?\" or "\\.\" in
+// front, which name the same folders; false when the system can't read it.
+bool FullPath(const std::string& path, SystemInfo& system, std::string& full) {
+    if (!system.GetFullPathNameA(path, full)) return false;
+    const std::string folded = FoldedCase(full);
+    if (folded.compare(0, 8, "\\\\?\\UNC\\") == 0)
+        full = "\\\\" + full.substr(8);
+    else if (folded.compare(0, 4, "\\\\?\\") == 0 || folded.compare(0, 4, "\\\\.\\") == 0)
+        full = full.substr(4);
+    return true;
+}
+
+// A full path that names a folder below the top folder of a drive ("C:\")
+// or of a share ("\\server\share"): anything else is a whole drive or share, or no folder.
+bool BelowTopFolder(const std::string& full) {
+    std::size_t top = 0;
+    if (full.size() >= 3 && full[1] == ':' && full[2] == '\\') {
+        top = 3;
+    } else if (full.compare(0, 2, "\\\\") == 0) {
+        const std::size_t server = full.find('\\', 2);
+        if (server == std::string::npos || server == 2) return false;
+        top = full.find('\\', server + 1);
+        if (top == std::string::npos || top == server + 1) return false;
+    }
+    return top > 0 && full.find_first_not_of('\\', top) != std::string::npos;
+}
 
 // Upper-cased ASCII letters, no trailing backslash: paths compared as the file system does.
 std::string Comparable(std::string path) {
@@ -29,12 +58,12 @@ bool Holds(const std::string& root, const std::string& folder) {
     return folder.size() == root.size() || folder[root.size()] == '\\';
 }
 
-// The path as given and, where the system has one, its 8.3 form.
-std::vector<std::string> Forms(std::string path, SystemInfo& system) {
-    while (!path.empty() && path.back() == '\\') path.pop_back();
-    std::vector<std::string> forms{Comparable(path)};
+// The full path and, where the system has one, its 8.3 form.
+std::vector<std::string> Forms(std::string full, SystemInfo& system) {
+    while (!full.empty() && full.back() == '\\') full.pop_back();
+    std::vector<std::string> forms{Comparable(full)};
     std::string shortPath;
-    if (!path.empty() && system.GetShortPathNameA(path, shortPath) && Comparable(shortPath) != forms[0])
+    if (system.GetShortPathNameA(full, shortPath) && Comparable(shortPath) != forms[0])
         forms.push_back(Comparable(shortPath));
     return forms;
 }
@@ -43,12 +72,22 @@ std::vector<std::string> SharedFolders(const std::string& windowsDirectory, Syst
     std::vector<std::string> folders;
     if (!windowsDirectory.empty()) folders.push_back(windowsDirectory);
     std::string path;
+    if (system.GetSystemWindowsDirectoryA(path)) folders.push_back(path);
     for (int id : kSharedFolderIds)
         if (system.SHGetFolderPathA(id, path)) folders.push_back(path);
     if (system.GetProfilesDirectoryA(path)) folders.push_back(path);
     for (const char* name : kSharedFolderVariables)
         if (system.GetEnvironmentVariableA(name, path) && !path.empty()) folders.push_back(path);
     return folders;
+}
+
+bool NamesOtherVendor(const std::string& root, SystemInfo& system) {
+    std::string full;
+    const std::string texts[] = {FoldedCase(root), FullPath(root, system, full) ? FoldedCase(full) : std::string()};
+    for (const std::string& text : texts)
+        for (const char* vendor : kOtherVendors)
+            if (text.find(vendor) != std::string::npos) return true;
+    return false;
 }
 
 }  // namespace
@@ -62,12 +101,22 @@ std::string InstallRoot(const std::string& listPath, CodePage& codePage) {
 }
 
 bool IsSharedSystemFolder(const std::string& root, const std::string& windowsDirectory, Platform& platform) {
-    const std::vector<std::string> roots = Forms(root, platform.system);
-    for (const std::string& folder : SharedFolders(windowsDirectory, platform.system))
-        for (const std::string& shared : Forms(folder, platform.system))
+    std::string full;
+    if (!FullPath(root, platform.system, full) || !BelowTopFolder(full)) return true;
+    const std::vector<std::string> roots = Forms(full, platform.system);
+    for (const std::string& folder : SharedFolders(windowsDirectory, platform.system)) {
+        std::string sharedFull;
+        if (!FullPath(folder, platform.system, sharedFull)) sharedFull = folder;
+        for (const std::string& shared : Forms(sharedFull, platform.system))
             for (const std::string& candidate : roots)
-                if (Holds(candidate, shared)) return true;
+                if (Holds(candidate, shared) || Holds(shared, candidate)) return true;
+    }
     return false;
+}
+
+bool MayOfferInstallRoot(const std::string& root, const std::string& windowsDirectory, Platform& platform) {
+    return !root.empty() && !NamesOtherVendor(root, platform.system) &&
+           !IsSharedSystemFolder(root, windowsDirectory, platform);
 }
 
 }  // namespace qv

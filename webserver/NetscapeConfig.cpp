@@ -14,7 +14,39 @@ const char kTitle[] = "Information";
 const unsigned kStyle = kMbOk | kMbIconInformation | kMbTaskModal;
 constexpr std::size_t kPieceBuffer = 200;
 
+constexpr int kMostEarlierCopies = 9999;
+
 void Tell(Platform& platform, const std::string& text) { platform.boxes.Show(text, kTitle, kStyle); }
+
+// How a copy is known within one run: by the file its path names, so that
+// another spelling of the same path still finds it.
+std::string CopyKey(Platform& platform, const std::string& path) {
+    std::string full, shortPath;
+    if (!platform.system.GetFullPathNameA(path, full)) full = path;
+    if (platform.system.GetShortPathNameA(full, shortPath)) full = shortPath;
+    return FoldedCase(full);
+}
+
+// A file an earlier run left at the temporary path may be the only whole
+// copy of the configuration: it goes to the first free "<temp>.N" beside it,
+// never overwritten nor deleted. False when it is there and cannot be moved.
+bool MoveEarlierCopyAside(Platform& platform, const std::string& configPath, const std::string& tempPath) {
+    unsigned long status = kErrorAlreadyExists;
+    for (int n = 1; n <= kMostEarlierCopies; ++n) {
+        const std::string aside = tempPath + "." + std::to_string(n);
+        status = platform.files.MoveFileA(tempPath, aside);
+        if (status == kErrorSuccess) {
+            Tell(platform, "The file " + tempPath + " that an earlier restore left is kept as " + aside +
+                               ": it holds an earlier copy of the Netscape configuration. ");
+            return true;
+        }
+        if (status == kErrorFileNotFound) return true;  // nothing there
+        if (status != kErrorAlreadyExists && status != kErrorFileExists) break;
+    }
+    Tell(platform, "Cannot move the file " + tempPath + " aside to restore Netscape configuration. " + configPath +
+                       " is unchanged. ");
+    return false;
+}
 
 enum class Filtered { Whole, ReadFailed, WriteFailed };
 
@@ -56,7 +88,7 @@ int RestoreNetscapeConfig(Platform& platform, const std::string& line) {
 int RestoreNetscapeConfig(Platform& platform, const std::string& line, std::set<std::string>& keptCopies) {
     const std::string configPath = WithoutLineFeed(line);
     const std::string tempPath = configPath + ".tmp";
-    if (keptCopies.count(FoldedCase(tempPath))) {
+    if (!keptCopies.empty() && keptCopies.count(CopyKey(platform, tempPath))) {
         // The configuration may be half written; its whole text is only in the copy.
         Tell(platform, "Cannot restore Netscape configuration " + configPath + " again: its restored text is in " +
                            tempPath + ". ");
@@ -68,6 +100,7 @@ int RestoreNetscapeConfig(Platform& platform, const std::string& line, std::set<
         Tell(platform, "Cannot find " + configPath + " to restore Netscape configuration. ");
         return 1;
     }
+    if (!MoveEarlierCopyAside(platform, configPath, tempPath)) return 1;  // the configuration closes with `config`
     std::unique_ptr<ByteSink> temp = platform.files.OpenForWriting(tempPath);
     if (!temp) {
         Tell(platform, "Cannot create temporary file " + tempPath + " to restore Netscape configuration. ");
@@ -89,7 +122,7 @@ int RestoreNetscapeConfig(Platform& platform, const std::string& line, std::set<
     std::unique_ptr<ByteSource> copy = platform.files.OpenForReading(tempPath);
     std::unique_ptr<ByteSink> target = copy ? platform.files.OpenForWriting(configPath) : nullptr;
     if (!target || !CopyBack(std::move(copy), std::move(target))) {
-        keptCopies.insert(FoldedCase(tempPath));
+        keptCopies.insert(CopyKey(platform, tempPath));
         Tell(platform, "Cannot write " + configPath + " to restore Netscape configuration. The restored text is in " +
                            tempPath + ". ");
         return 1;

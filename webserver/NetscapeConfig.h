@@ -13,11 +13,12 @@ extern const char kEndMarker[];
 
 // Strips the web gateway's block from the Netscape configuration file named
 // by the list line. 1 when the driver goes on, 0 when it must stop at once.
+// A file already at the temporary path is first moved aside, never lost.
 int RestoreNetscapeConfig(Platform& platform, const std::string& line);
 
-// The same within one run of the list: `keptCopies` holds the temporary files
+// The same within one run of the list: `keptCopies` knows the temporary files
 // that a failed copy-back left with the restored text, which a later line
-// naming the same configuration must not overwrite.
+// naming the same configuration, however spelt, must not touch.
 int RestoreNetscapeConfig(Platform& platform, const std::string& line, std::set<std::string>& keptCopies);
 
 }  // namespace qv

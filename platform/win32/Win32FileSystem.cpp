@@ -63,6 +63,12 @@ bool Win32FileSystem::SetCurrentDirectoryA(const std::string& path) {
     return ::SetCurrentDirectoryA(path.c_str()) != 0;
 }
 
+unsigned long Win32FileSystem::MoveFileA(const std::string& from, const std::string& to) {
+    if (::MoveFileA(from.c_str(), to.c_str())) return ERROR_SUCCESS;
+    const DWORD error = ::GetLastError();
+    return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;  // a failure never reads as success
+}
+
 int Win32FileSystem::SHFileOperationA(ShellFileOperation& request) {
     SHFILEOPSTRUCTA operation = {};
     operation.hwnd = reinterpret_cast<HWND>(request.hwnd);

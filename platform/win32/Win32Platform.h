@@ -21,6 +21,7 @@ public:
     bool SetCurrentDirectoryA(const std::string& path) override;
     int SHFileOperationA(ShellFileOperation& request) override;
     unsigned long GetFileAttributesA(const std::string& path) override;
+    unsigned long MoveFileA(const std::string& from, const std::string& to) override;
 };
 
 class Win32Processes : public Processes {
@@ -66,6 +67,8 @@ public:
     bool GetEnvironmentVariableA(const std::string& name, std::string& value) override;
     bool GetShortPathNameA(const std::string& path, std::string& shortPath) override;
     bool GetComputerNameA(std::string& name) override;
+    bool GetSystemWindowsDirectoryA(std::string& path) override;
+    bool GetFullPathNameA(const std::string& path, std::string& fullPath) override;
 };
 
 class Win32Com : public Com {

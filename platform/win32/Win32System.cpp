@@ -13,13 +13,39 @@ namespace qv::win32 {
 
 namespace {
 
+// A DLL is loaded from the system folder by its full path: by a bare name it
+// would be looked for in the current directory too, the install directory.
+HMODULE LoadFromSystemFolder(const char* module) {
+    char folder[MAX_PATH + 1] = {};
+    const UINT length = GetSystemDirectoryA(folder, sizeof folder);
+    if (length == 0 || length >= sizeof folder) return nullptr;
+    return LoadLibraryA((std::string(folder) + "\\" + module).c_str());
+}
+
 // Calls that older systems lack are looked up when first needed, so the
 // program still starts where they are missing.
 template <typename Function>
 Function Find(const char* module, const char* name) {
     HMODULE library = GetModuleHandleA(module);
-    if (!library) library = LoadLibraryA(module);
+    if (!library) library = LoadFromSystemFolder(module);
     return library ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name))) : nullptr;
+}
+
+// A path the system writes into a buffer of the caller's: `call(buffer,
+// size)` gives the length, or the size it needs when the buffer is too small.
+template <typename Call>
+bool ReadPath(Call call, std::string& path) {
+    std::vector<char> buffer(MAX_PATH + 1);
+    for (int tries = 0; tries < 3; ++tries) {
+        const DWORD length = call(buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return false;
+        if (length < buffer.size()) {
+            path.assign(buffer.data(), length);
+            return true;
+        }
+        buffer.resize(length + 1);
+    }
+    return false;
 }
 
 }  // namespace
@@ -128,6 +154,21 @@ bool Win32SystemInfo::GetComputerNameA(std::string& name) {
     if (!::GetComputerNameA(buffer, &size)) return false;
     name.assign(buffer, size);
     return true;
+}
+
+bool Win32SystemInfo::GetSystemWindowsDirectoryA(std::string& path) {
+    using Call = UINT(WINAPI*)(LPSTR, UINT);
+    static const Call call = [] {
+        const Call system = Find<Call>("kernel32.dll", "GetSystemWindowsDirectoryA");
+        return system ? system : &::GetWindowsDirectoryA;
+    }();
+    return ReadPath([](char* buffer, DWORD size) -> DWORD { return call(buffer, size); }, path);
+}
+
+bool Win32SystemInfo::GetFullPathNameA(const std::string& path, std::string& fullPath) {
+    if (path.empty()) return false;
+    return ReadPath(
+        [&](char* buffer, DWORD size) { return ::GetFullPathNameA(path.c_str(), size, buffer, nullptr); }, fullPath);
 }
 
 void Win32Runtime::Exit(int status) { std::exit(status); }

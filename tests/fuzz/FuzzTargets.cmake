@@ -8,6 +8,7 @@ set(QV_FUZZ_TARGETS
   fuzz_filter_dlls
   fuzz_load_order
   fuzz_plan
+  fuzz_install_root
 )
 foreach(target IN LISTS QV_FUZZ_TARGETS)
   add_executable(${target} ${CMAKE_CURRENT_LIST_DIR}/${target}.cpp)

@@ -162,6 +162,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                   StartsWith(fake.failed, "GetShortPathNameA") ||
                                   StartsWith(fake.failed, "GetEnvironmentVariableA");
         if (lookupFailed && *place.systemNamed) removable.push_back(place.systemNamed);
+        // A deletion takes the folder a path names: 8.3 names read as the long ones.
+        for (std::size_t i = 0, n = removable.size(); i < n; ++i)
+            for (const auto& [longPath, shortPath] : fake.shortNames)
+                if (WithinPath(removable[i], shortPath))
+                    removable.push_back(longPath + removable[i].substr(shortPath.size()));
     }
 
     int listOpen = 0;  // the list's reads still open
