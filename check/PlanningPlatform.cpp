@@ -3,15 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "check/MachineReads.h"
 #include "check/MemorySource.h"
 #include "text/Text.h"
-#include "uninstall/ListLine.h"
 
 namespace qv::check {
 
 namespace {
 
-constexpr unsigned long kKeyRead = 0x20019;  // a preview never asks for more
 constexpr unsigned long kMetadataPermissionRead = 1;
 constexpr int kTickLimit = 100;  // a planned child ends at the first tick; this only stops a runaway
 
@@ -278,10 +277,7 @@ unsigned long PlanningPlatform::MoveFileA(const std::string& from, const std::st
     if (written != written_.end()) {
         written_[Folded(to)] = written->second;
         written_.erase(Folded(from));
-    } else if (std::unique_ptr<ByteSource> source = reading_.files.OpenForReading(from)) {
-        std::string bytes;
-        char buffer[4096];
-        for (long got; (got = source->Read(buffer, sizeof buffer)) > 0;) bytes.append(buffer, static_cast<std::size_t>(got));
+    } else if (std::string bytes; ReadAll(reading_.files, from, bytes)) {
         written_[Folded(to)] = bytes;
     }
     removed_.insert(Folded(from));

@@ -7,6 +7,7 @@
 
 #include "app/UninstallApp.h"
 #include "check/EmptyMachine.h"
+#include "check/MachineReads.h"
 #include "check/MemorySource.h"
 #include "check/Plan.h"
 #include "check/Verify.h"
@@ -26,17 +27,6 @@ const char kCheckUsage[] =
     "with --json the preview is a plan to keep. --verify tells which of a kept plan's changes this machine shows.\n";
 
 namespace {
-
-bool ReadAll(Platform& reading, const std::string& path, std::string& bytes) {
-    std::unique_ptr<ByteSource> file = reading.files.OpenForReading(path);
-    if (!file) return false;
-    char buffer[65536];
-    for (long got; (got = file->Read(buffer, sizeof buffer)) != 0;) {
-        if (got < 0) return false;
-        bytes.append(buffer, static_cast<std::size_t>(got));
-    }
-    return true;
-}
 
 // The pieces as the uninstaller's own reading gives them, with their lines.
 std::vector<PiecePreview> Pieces(const std::string& bytes) {
@@ -125,12 +115,6 @@ std::vector<PlannedStep> Attributed(std::vector<PlannedStep> steps, const std::v
     return steps;
 }
 
-std::string WindowsDirectory(Platform& reading) {
-    char buffer[1024] = {};
-    const unsigned length = reading.system.GetWindowsDirectoryA(buffer, sizeof buffer);
-    return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
-}
-
 }  // namespace
 
 const char* RowName(int row) {
@@ -152,7 +136,7 @@ const char* RowName(int row) {
 
 Preview MakePreview(Platform& reading, const PreviewOptions& options) {
     Preview preview;
-    if (!ReadAll(reading, options.listFile, preview.bytes)) return preview;
+    if (!ReadAll(reading.files, options.listFile, preview.bytes)) return preview;
     preview.readable = true;
     preview.pieces = Pieces(preview.bytes);
 

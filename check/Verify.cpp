@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "check/MachineReads.h"
 #include "check/Preview.h"
 #include "text/Text.h"
 #include "uninstall/ClosingCleanup.h"
@@ -18,7 +19,6 @@ namespace qv::check {
 
 namespace {
 
-constexpr unsigned long kKeyRead = 0x20019;  // a verification never asks for more
 constexpr unsigned long kMetabaseTimeoutMs = 1000;
 constexpr HResult kMetabasePathNotFound = static_cast<HResult>(0x80070003);
 constexpr HResult kMetabaseFileNotFound = static_cast<HResult>(0x80070002);
@@ -35,17 +35,6 @@ std::string Hex(unsigned long value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08lX", value);
     return text;
-}
-
-bool ReadAll(FileSystem& files, const std::string& path, std::string& bytes, std::size_t limit) {
-    std::unique_ptr<ByteSource> file = files.OpenForReading(path);
-    if (!file) return false;
-    char buffer[65536];
-    for (long got; (got = file->Read(buffer, sizeof buffer)) != 0;) {
-        if (got < 0 || bytes.size() > limit) return false;
-        bytes.append(buffer, static_cast<std::size_t>(got));
-    }
-    return true;
 }
 
 class Checker {
@@ -221,12 +210,6 @@ private:
 
 bool IsShownOrChanged(const std::string& kind) {
     return kind != "current-directory" && kind != "note" && kind != "exit";
-}
-
-std::string WindowsDirectory(Platform& machine) {
-    char buffer[1024] = {};
-    const unsigned length = machine.system.GetWindowsDirectoryA(buffer, sizeof buffer);
-    return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
 }
 
 PlannedStep AsPlanned(const PlanStep& step) {

@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "text/Text.h"
-#include "uninstall/ListLine.h"
 
 namespace qv {
 

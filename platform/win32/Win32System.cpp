@@ -31,23 +31,6 @@ Function Find(const char* module, const char* name) {
     return library ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name))) : nullptr;
 }
 
-// A path the system writes into a buffer of the caller's: `call(buffer,
-// size)` gives the length, or the size it needs when the buffer is too small.
-template <typename Call>
-bool ReadPath(Call call, std::string& path) {
-    std::vector<char> buffer(MAX_PATH + 1);
-    for (int tries = 0; tries < 3; ++tries) {
-        const DWORD length = call(buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return false;
-        if (length < buffer.size()) {
-            path.assign(buffer.data(), length);
-            return true;
-        }
-        buffer.resize(length + 1);
-    }
-    return false;
-}
-
 }  // namespace
 
 int Win32MessageBoxes::Show(const std::string& text, const std::string& title, unsigned style) {
@@ -162,13 +145,15 @@ bool Win32SystemInfo::GetSystemWindowsDirectoryA(std::string& path) {
         const Call system = Find<Call>("kernel32.dll", "GetSystemWindowsDirectoryA");
         return system ? system : &::GetWindowsDirectoryA;
     }();
-    return ReadPath([](char* buffer, DWORD size) -> DWORD { return call(buffer, size); }, path);
+    return ReadGrowingBuffer([](char* buffer, unsigned long size) -> unsigned long { return call(buffer, size); },
+                             path);
 }
 
 bool Win32SystemInfo::GetFullPathNameA(const std::string& path, std::string& fullPath) {
     if (path.empty()) return false;
-    return ReadPath(
-        [&](char* buffer, DWORD size) { return ::GetFullPathNameA(path.c_str(), size, buffer, nullptr); }, fullPath);
+    return ReadGrowingBuffer(
+        [&](char* buffer, unsigned long size) { return ::GetFullPathNameA(path.c_str(), size, buffer, nullptr); },
+        fullPath);
 }
 
 void Win32Runtime::Exit(int status) { std::exit(status); }
