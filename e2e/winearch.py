@@ -36,11 +36,12 @@ def loader_says(loader):
 
 
 class Choice:
-    def __init__(self, arch, why):
+    def __init__(self, arch, why, loader=None):
+        """`loader`: what the arch's loader already said, if it was asked."""
         self.arch = arch
         self.why = why
         self.preset, self.build, self.toolchain = BUILDS[arch]
-        started, said = loader_says(LOADER32 if arch == "win32" else LOADER64)
+        started, said = loader or loader_says(LOADER32 if arch == "win32" else LOADER64)
         self.wine = said.replace("wine-", "Wine ", 1).split(" (")[0] if started else "Wine (%s)" % said
 
     def line(self, exe_name="QvUnInstall.exe"):
@@ -58,7 +59,7 @@ def decide():
         return Choice(forced, "QV_WINE_ARCH=%s says so" % forced)
     started, said = loader_says(LOADER32)
     if started:
-        return Choice("win32", "this host runs 32-bit programs")
+        return Choice("win32", "this host runs 32-bit programs", (started, said))
     return Choice("win64", "this host runs no 32-bit programs (%s: %s)" % (LOADER32, said))
 
 

@@ -13,7 +13,9 @@ cd "$(dirname "$0")/.."
 seconds="${1:-20}"
 jobs="${QV_FUZZ_JOBS:-$(nproc)}"
 keep_going="${QV_FUZZ_KEEP_GOING:-0}"
-targets=(fuzz_command_line fuzz_uninstall_list fuzz_netscape_config fuzz_filter_dlls fuzz_load_order fuzz_plan fuzz_install_root)
+# The targets as the build lists them, so that a new one is named in one place.
+mapfile -t targets < <(sed -n '/^set(QV_FUZZ_TARGETS/,/^)/s/^ *\(fuzz_[a-z_]*\)$/\1/p' tests/fuzz/FuzzTargets.cmake)
+[ "${#targets[@]}" -gt 0 ] || { echo "fuzz.sh: no targets found in tests/fuzz/FuzzTargets.cmake" >&2; exit 2; }
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
