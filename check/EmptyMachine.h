@@ -38,6 +38,8 @@ private:
     int SHFileOperationA(ShellFileOperation&) override { return kErrorFileNotFound; }
     unsigned long GetFileAttributesA(const std::string& path) override;
     unsigned long MoveFileA(const std::string&, const std::string&) override { return kErrorFileNotFound; }
+    bool GetFileIdentity(const std::string&, FileIdentity&) override { return false; }
+    bool FindFirstFileA(const std::string&, std::string&) override { return false; }
 
     bool CreateProcessA(const std::string&, bool, unsigned long, const StartupInfo&, ProcessInfo&) override {
         return false;
@@ -69,6 +71,8 @@ private:
     bool GetComputerNameA(std::string& name) override;
     bool GetSystemWindowsDirectoryA(std::string& path) override;
     bool GetFullPathNameA(const std::string& path, std::string& fullPath) override;
+    bool GetLongPathNameA(const std::string&, std::string&) override { return false; }
+    unsigned GetDriveTypeA(const std::string&) override { return 3; }  // DRIVE_FIXED
 
     HResult CoInitialize() override { return 0; }
     void CoUninitialize() override {}

@@ -18,6 +18,8 @@ public:
     int SHFileOperationA(ShellFileOperation&) override { return kErrorAccessDenied; }
     unsigned long GetFileAttributesA(const std::string&) override { return kInvalidFileAttributes; }
     unsigned long MoveFileA(const std::string&, const std::string&) override { return kErrorAccessDenied; }
+    bool GetFileIdentity(const std::string&, FileIdentity&) override { return false; }
+    bool FindFirstFileA(const std::string&, std::string&) override { return false; }
 };
 
 }  // namespace qv::check

@@ -285,6 +285,15 @@ unsigned long PlanningPlatform::MoveFileA(const std::string& from, const std::st
     return kErrorSuccess;
 }
 
+// What the run took away is not there to be named.
+bool PlanningPlatform::GetFileIdentity(const std::string& path, FileIdentity& identity) {
+    return !Removed(path) && reading_.files.GetFileIdentity(path, identity);
+}
+
+bool PlanningPlatform::FindFirstFileA(const std::string& path, std::string& foundName) {
+    return !Removed(path) && reading_.files.FindFirstFileA(path, foundName);
+}
+
 bool PlanningPlatform::CreateProcessA(const std::string& commandLine, bool, unsigned long, const StartupInfo& startup,
                                       ProcessInfo& info) {
     Record("run", commandLine, "", 0, startup.wShowWindow);
@@ -388,6 +397,12 @@ bool PlanningPlatform::GetSystemWindowsDirectoryA(std::string& path) {
 bool PlanningPlatform::GetFullPathNameA(const std::string& path, std::string& fullPath) {
     return reading_.system.GetFullPathNameA(path, fullPath);
 }
+
+bool PlanningPlatform::GetLongPathNameA(const std::string& path, std::string& longPath) {
+    return !Removed(path) && reading_.system.GetLongPathNameA(path, longPath);
+}
+
+unsigned PlanningPlatform::GetDriveTypeA(const std::string& rootPath) { return reading_.system.GetDriveTypeA(rootPath); }
 
 HResult PlanningPlatform::CoInitialize() { return reading_.com.CoInitialize(); }
 

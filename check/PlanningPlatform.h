@@ -88,6 +88,8 @@ private:
     int SHFileOperationA(ShellFileOperation& request) override;
     unsigned long GetFileAttributesA(const std::string& path) override;
     unsigned long MoveFileA(const std::string& from, const std::string& to) override;
+    bool GetFileIdentity(const std::string& path, FileIdentity& identity) override;
+    bool FindFirstFileA(const std::string& path, std::string& foundName) override;
 
     bool CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,
                         const StartupInfo& startup, ProcessInfo& info) override;
@@ -119,6 +121,8 @@ private:
     bool GetComputerNameA(std::string& name) override;
     bool GetSystemWindowsDirectoryA(std::string& path) override;
     bool GetFullPathNameA(const std::string& path, std::string& fullPath) override;
+    bool GetLongPathNameA(const std::string& path, std::string& longPath) override;
+    unsigned GetDriveTypeA(const std::string& rootPath) override;
 
     HResult CoInitialize() override;
     void CoUninitialize() override;

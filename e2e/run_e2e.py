@@ -646,6 +646,25 @@ class Cleanup(Case):
             self.assertTrue(self.m.exists(r"C:\Program Files\Common Files"))
             self.m.write(ISU_LOG, b"log\r\n")
 
+    def test_folders_reached_by_another_name_are_never_offered(self):
+        # The Netscape server's folder by the 8.3 name the file system made up
+        # for it, and Program Files through a second drive letter for C:.
+        vendor = r"C:\Netscape Server"
+        self.m.write(vendor + r"\config\obj.conf", b"Init fn=a\r\n")
+        short = self.m.short_name(vendor)
+        self.assertNotIn("netscape", short.lower())
+        os.symlink("../drive_c", os.path.join(self.m.prefix, "dosdevices", "x:"))
+        for path, file, kept in ((short + r"\Quorvan\QvUninst.txt", vendor + r"\Quorvan\QvUninst.txt",
+                                  vendor + r"\config\obj.conf"),
+                                 (r"X:\Program Files\Quorvan\QvUninst.txt", r"C:\Program Files\Quorvan\QvUninst.txt",
+                                  r"C:\Program Files\Common Files")):
+            self.lay_out_list(path, file=file)
+            run = self.uninstall("YNY")
+            self.assertEqual([b.text for b in run.boxes],
+                             [CONFIRM_TEXT, DIR_QUESTION, "You have completed uninstall."], run.describe())
+            self.assertTrue(self.m.exists(kept), kept)
+            self.m.write(ISU_LOG, b"log\r\n")
+
     def test_users_profiles_folder_is_never_offered(self):
         # C:\users\Quorvan\QvUninst.txt gives the root C:\users, the folder of
         # the users' profiles, which Wine's GetProfilesDirectoryA tells only
@@ -898,12 +917,11 @@ class Netscape(Case):
         self.assertFalse(self.m.exists(NS_CONFIG + ".tmp"))
         self.assertIn("jobsrvr", [n for n, _ in run.commands], run.describe())
 
-    @unforeseeable("the temporary file's name leads nowhere")
     def test_temporary_file_that_cannot_be_created_stops_the_uninstall(self):
         self.m.write(NS_CONFIG, OBJ_CONF)
-        # Nothing stands at the temporary path that could be moved aside, and it
-        # cannot be created: on the host it is a link into a folder that is not there.
-        os.symlink("/nonexistent-qv-e2e/OBJ~1.CON.tmp", self.m.unix(NS_CONFIG + ".tmp"))
+        # A folder at the temporary path is no earlier copy to move aside, and
+        # no file can be created there: the restore stops the whole uninstall.
+        self.m.write(NS_CONFIG + r".tmp\kept.txt", b"k")
         self.m.mkdir(r"C:\Quorvan\Server")
         run = self.run_list(server_line("jobsrvr") + b"C:\\Quorvan\\Server\r\n")
         self.assertEqual([b.text for b in run.boxes],
@@ -913,6 +931,7 @@ class Netscape(Case):
         self.assertEqual([c for _, c in run.commands], ['net stop "Netscape Enterprise Server"'], run.describe())
         self.assertEqual(self.config(), OBJ_CONF)
         self.assertTrue(self.m.exists(LIST))
+        self.assertTrue(self.m.exists(NS_CONFIG + r".tmp\kept.txt"))
         self.assertTrue(self.m.key_exists(r"HKEY_LOCAL_MACHINE\Software\Quorvan"))
 
     @unforeseeable("a file is held open")

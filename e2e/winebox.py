@@ -404,9 +404,12 @@ class Machine:
 
     # -- files ------------------------------------------------------------
     def unix(self, winpath):
-        """Unix path of a C: path inside the prefix."""
-        assert winpath[:3].upper() == "C:\\", winpath
-        return os.path.join(self.prefix, "drive_c", *[p for p in winpath[3:].split("\\") if p])
+        """Unix path of a path on a drive of the prefix (C:, or one a case
+        linked to a folder inside it)."""
+        assert winpath[1:3] == ":\\", winpath
+        drive = os.path.realpath(os.path.join(self.prefix, "dosdevices", winpath[0].lower() + ":"))
+        assert drive.startswith(os.path.realpath(self.prefix) + os.sep), winpath
+        return os.path.join(drive, *[p for p in winpath[3:].split("\\") if p])
 
     def mkdir(self, winpath):
         os.makedirs(self.unix(winpath), exist_ok=True)

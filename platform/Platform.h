@@ -87,6 +87,18 @@ enum : unsigned long {
     kFileAttributeDirectory = 0x10,
     kInvalidFileAttributes = 0xFFFFFFFF,
 };
+// What BY_HANDLE_FILE_INFORMATION says a file or folder is: the same for
+// every name that reaches it (an 8.3 name, another drive letter, a junction).
+struct FileIdentity {
+    unsigned long volumeSerialNumber = 0;
+    unsigned long fileIndexHigh = 0;
+    unsigned long fileIndexLow = 0;
+    bool operator==(const FileIdentity& other) const {
+        return volumeSerialNumber == other.volumeSerialNumber && fileIndexHigh == other.fileIndexHigh &&
+               fileIndexLow == other.fileIndexLow;
+    }
+};
+enum : unsigned { kDriveRemote = 4 };
 enum : unsigned short {
     kFofSilent = 0x4,
     kFofNoConfirmation = 0x10,
@@ -112,6 +124,14 @@ public:
     // system's error (kErrorFileNotFound: nothing at `from`; kErrorFileExists
     // or kErrorAlreadyExists: `to` is taken). It never replaces `to`.
     virtual unsigned long MoveFileA(const std::string& from, const std::string& to) = 0;
+    // CreateFileA(path, no access, every share mode, OPEN_EXISTING,
+    // FILE_FLAG_BACKUP_SEMANTICS), which opens folders too, then
+    // GetFileInformationByHandle and CloseHandle. False, with the last error
+    // set, when the path opens on nothing or the system tells no identity.
+    virtual bool GetFileIdentity(const std::string& path, FileIdentity& identity) = 0;
+    // FindFirstFileA and FindClose: the name of what the path's last part
+    // matches, as the folder holds it. False, with the last error set, when none.
+    virtual bool FindFirstFileA(const std::string& path, std::string& foundName) = 0;
 };
 
 // PROCESS_INFORMATION of a started child.
@@ -226,6 +246,11 @@ public:
     // drive or folder taken from the current directory, doubled backslashes,
     // "." and ".." resolved. False when the system can make none.
     virtual bool GetFullPathNameA(const std::string& path, std::string& fullPath) = 0;
+    // The long form of an existing path, each part its long name
+    // (GetLongPathNameA). False where the system lacks the call or cannot give it.
+    virtual bool GetLongPathNameA(const std::string& path, std::string& longPath) = 0;
+    // GetDriveTypeA of a drive's top folder ("C:\"): kDriveRemote for a network drive.
+    virtual unsigned GetDriveTypeA(const std::string& rootPath) = 0;
 };
 
 // GUID, field for field.

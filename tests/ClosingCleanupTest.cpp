@@ -307,6 +307,46 @@ TEST(ClosingCleanup, RootGuardKnowsEveryFolderTheSystemShares) {
              f.shellFolders = {{0x26, "\\\\srv\\tools\\apps"}};
          },
          false},
+        // Another name of a shared or vendor folder is still that folder.
+        {"a vendor folder by its 8.3 name", "C:\\NETSCA~1\\Quorvan\\QvUninst.txt",
+         [](FakePlatform& f) {
+             f.AddFile("C:\\Netscape Server\\config\\obj.conf", "x");
+             f.shortNames["C:\\Netscape Server"] = "C:\\NETSCA~1";
+         },
+         false},
+        {"the same where the system has no long-name call", "C:\\NETSCA~1\\Quorvan\\QvUninst.txt",
+         [](FakePlatform& f) {
+             f.AddFile("C:\\Netscape Server\\config\\obj.conf", "x");
+             f.shortNames["C:\\Netscape Server"] = "C:\\NETSCA~1";
+             f.lacksLongPathNames = true;
+         },
+         false},
+        {"a drive letter standing for C:\\", "X:\\Program Files\\Quorvan\\QvUninst.txt",
+         [](FakePlatform& f) {
+             f.AddFile("C:\\Program Files\\Vendor\\app.exe", "MZ");
+             f.shellFolders = {{0x26, "C:\\Program Files"}};
+             f.otherNames["X:\\"] = "C:\\";
+         },
+         false},
+        {"an administrative share, spelt with slashes", "//localhost/C$/Program Files\\Quorvan\\QvUninst.txt",
+         [](FakePlatform& f) { f.otherNames["\\\\localhost\\C$"] = "C:\\"; }, false},
+        {"a network drive", "N:\\Quorvan\\QvUninst.txt", [](FakePlatform& f) { f.remoteDrives = {'N'}; }, false},
+        {"a junction to a shared folder", "C:\\Apps\\Quorvan\\QvUninst.txt",
+         [](FakePlatform& f) {
+             f.AddFile("C:\\Program Files\\Vendor\\app.exe", "MZ");
+             f.shellFolders = {{0x26, "C:\\Program Files"}};
+             f.otherNames["C:\\Apps"] = "C:\\Program Files";
+         },
+         false},
+        {"a junction to the drive's top folder", "C:\\Top\\Quorvan\\QvUninst.txt",
+         [](FakePlatform& f) { f.otherNames["C:\\Top"] = "C:\\"; }, false},
+        {"the product's own folder by its 8.3 name", "C:\\QUORVA~1\\QvUninst.txt",
+         [](FakePlatform& f) {
+             f.AddFile("C:\\Quorvan Server\\x.dll", "MZ");
+             f.shortNames["C:\\Quorvan Server"] = "C:\\QUORVA~1";
+             f.shellFolders = {{0x26, "C:\\Program Files"}};
+         },
+         true},
     };
     for (const Case& c : cases) {
         Cleanup run;

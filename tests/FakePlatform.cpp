@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/FullPathModel.h"
+#include "text/PathText.h"
 
 namespace qvtest {
 
@@ -194,13 +195,58 @@ bool FakePlatform::Exists(const std::string& path) const {
     return files.count(path) || directories.count(path);
 }
 
+namespace {
+
+// `path` with the first of `names` (name -> what it stands for) that begins it replaced.
+template <typename Names>
+std::string Resolved(const std::string& path, const Names& names, bool keyIsName) {
+    for (const auto& [key, value] : names) {
+        const std::string& name = keyIsName ? key : value;
+        const std::string& meant = keyIsName ? value : key;
+        const std::string trimmed = qv::WithoutTrailingSeparators(name);
+        if (!qv::PathWithin(path, trimmed)) continue;
+        std::string rest = path.substr(trimmed.size()), reached = qv::WithoutTrailingSeparators(meant);
+        if (!rest.empty() && rest[0] == '\\') rest.erase(0, 1);
+        if (!rest.empty() && reached.back() != '\\') reached += '\\';
+        return reached + rest;
+    }
+    return path;
+}
+
+}  // namespace
+
+// Part by part, as the system finds each in the folder the parts before it
+// reach: a part that is an 8.3 name there gets its long name; the drive, a
+// share and a junction keep the names they were given.
+std::string FakePlatform::LongNamed(const std::string& path) const {
+    std::string full;
+    if (!qv::ModelFullPath(path, currentDirectory, full)) return std::string();
+    full = qv::WithoutTrailingSeparators(full);
+    std::size_t top = IsDriveRoot(full.substr(0, 3)) ? 3 : 0;
+    if (top == 0 && full.compare(0, 2, "\\\\") == 0) {
+        const std::size_t server = full.find('\\', 2);
+        const std::size_t share = server == std::string::npos ? server : full.find('\\', server + 1);
+        top = share == std::string::npos ? full.size() : share + 1;
+    }
+    std::string longPath = full.substr(0, top);
+    for (std::size_t start = top; start < full.size();) {
+        const std::size_t end = std::min(full.find('\\', start), full.size());
+        const std::string reached = Named(longPath);
+        if (reached.empty()) return full;
+        const std::string child =
+            Resolved(reached + (reached.back() == '\\' ? "" : "\\") + full.substr(start, end - start), shortNames, false);
+        longPath += (longPath.back() == '\\' ? "" : "\\") + child.substr(child.find_last_of('\\') + 1);
+        start = end + 1;
+    }
+    return longPath;
+}
+
 std::string FakePlatform::Named(const std::string& path) const {
     std::string full;
     if (!qv::ModelFullPath(path, currentDirectory, full)) return std::string();
-    while (full.size() > 3 && full.back() == '\\') full.pop_back();
-    for (const auto& [longPath, shortPath] : shortNames)
-        if (Same(full, shortPath) || Under(full, shortPath)) return longPath + full.substr(shortPath.size());
-    return full;
+    full = qv::WithoutTrailingSeparators(full);
+    for (int hops = 0; hops < 4; ++hops) full = Resolved(full, otherNames, true);
+    return Resolved(full, shortNames, false);
 }
 
 int FakePlatform::Show(const std::string& text, const std::string& title, unsigned style) {
@@ -328,6 +374,26 @@ unsigned long FakePlatform::GetFileAttributesA(const std::string& path) {
     const unsigned long attributes = Attributes(path);
     if (attributes == qv::kInvalidFileAttributes) lastError = qv::kErrorFileNotFound;
     return attributes;
+}
+
+bool FakePlatform::GetFileIdentity(const std::string& path, qv::FileIdentity& identity) {
+    if (Inject("GetFileIdentity " + path)) return lastError = qv::kErrorAccessDenied, false;
+    const std::string named = Named(path);
+    if (named.empty() || !(IsDriveRoot(named) || Exists(named))) return lastError = qv::kErrorFileNotFound, false;
+    const std::string key = qv::ComparablePath(named);
+    identity.volumeSerialNumber = static_cast<unsigned char>(key[0]);
+    const std::size_t index = std::hash<std::string>()(key);
+    identity.fileIndexHigh = static_cast<unsigned long>(index >> 16 >> 16);
+    identity.fileIndexLow = static_cast<unsigned long>(index & 0xFFFFFFFFu);
+    return true;
+}
+
+bool FakePlatform::FindFirstFileA(const std::string& path, std::string& foundName) {
+    if (Inject("FindFirstFileA " + path)) return lastError = qv::kErrorAccessDenied, false;
+    const std::string named = Named(path), longNamed = LongNamed(path);
+    if (named.empty() || IsDriveRoot(named) || !Exists(named)) return lastError = qv::kErrorFileNotFound, false;
+    foundName = longNamed.substr(longNamed.find_last_of('\\') + 1);
+    return true;
 }
 
 unsigned long FakePlatform::MoveFileA(const std::string& from, const std::string& to) {
@@ -558,6 +624,20 @@ bool FakePlatform::GetShortPathNameA(const std::string& path, std::string& short
     for (const auto& [longPath, shortName] : shortNames)
         if (Under(path, longPath)) shortPath = shortName + path.substr(longPath.size());
     return true;
+}
+
+bool FakePlatform::GetLongPathNameA(const std::string& path, std::string& longPath) {
+    if (Inject("GetLongPathNameA " + path) || lacksLongPathNames) return lastError = 120 /* not implemented */, false;
+    const std::string named = Named(path);
+    if (named.empty() || !(IsDriveRoot(named) || Exists(named))) return lastError = qv::kErrorFileNotFound, false;
+    longPath = LongNamed(path);
+    return true;
+}
+
+unsigned FakePlatform::GetDriveTypeA(const std::string& rootPath) {
+    if (Inject("GetDriveTypeA " + rootPath)) return 0;  // DRIVE_UNKNOWN
+    const char drive = rootPath.empty() ? '\0' : Upper(rootPath[0]);
+    return remoteDrives.count(drive) ? qv::kDriveRemote : 3;  // DRIVE_FIXED
 }
 
 bool FakePlatform::GetComputerNameA(std::string& name) {

@@ -112,6 +112,11 @@ public:
     std::string profilesDirectory;            // empty: the system has none
     std::map<std::string, std::string> environment;
     PathMap<std::string> shortNames;          // long path -> 8.3 form
+    // Other names of a folder, each reaching the folder it maps to: a second
+    // drive letter (X:\ for C:\ as subst makes it), a share, a junction.
+    PathMap<std::string> otherNames;
+    bool lacksLongPathNames = false;          // a system without GetLongPathNameA
+    std::set<char> remoteDrives;              // drive letters (upper case) of network drives
     std::set<unsigned long> codesWithoutText;  // FormatMessage gives nothing for these
     std::set<unsigned long> codesWithInserts;  // their text can only be had with its inserts left
 
@@ -156,6 +161,9 @@ public:
     int SHFileOperationA(qv::ShellFileOperation& request) override;
     unsigned long GetFileAttributesA(const std::string& path) override;
     unsigned long MoveFileA(const std::string& from, const std::string& to) override;
+    // One identity for every name of a file or folder: its path once all names are resolved.
+    bool GetFileIdentity(const std::string& path, qv::FileIdentity& identity) override;
+    bool FindFirstFileA(const std::string& path, std::string& foundName) override;
 
     // Processes
     bool CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,
@@ -192,6 +200,9 @@ public:
     bool GetSystemWindowsDirectoryA(std::string& path) override;
     // Against `currentDirectory`, as Windows makes them (platform/FullPathModel).
     bool GetFullPathNameA(const std::string& path, std::string& fullPath) override;
+    // The full path with 8.3 names read as the long ones; other names stay as spelt.
+    bool GetLongPathNameA(const std::string& path, std::string& longPath) override;
+    unsigned GetDriveTypeA(const std::string& rootPath) override;
 
     // Com, Runtime
     qv::HResult CoInitialize() override;
@@ -213,6 +224,9 @@ private:
     static void Require(bool holds, const std::string& what);
     bool Exists(const std::string& path) const;
     unsigned long Attributes(const std::string& path) const;
+    // The full path of `path`, trimmed, 8.3 names read as long ones; empty when none.
+    std::string LongNamed(const std::string& path) const;
+    // The same with every other name resolved: the file or folder it reaches.
     std::string Named(const std::string& path) const;
 
     qv::Handle nextHandle_ = 100;

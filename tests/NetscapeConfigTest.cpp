@@ -91,6 +91,14 @@ TEST(NetscapeConfig, EarlierCopyAtTheTemporaryPathIsMovedAsideNeverOverwritten) 
                                 ".2: it holds an earlier copy of the Netscape configuration. |0x2040",
                             "openw " + kTemp, "open " + kTemp, "openw " + kConfig));
 
+    Restore folder(original);  // a folder is no earlier copy: it stays, and the restore stops there
+    folder.fake.AddFile(kTemp + "\\kept.txt", "k");
+    EXPECT_EQ(folder.Run().result, 0);
+    EXPECT_EQ(folder.Config(), original);
+    EXPECT_TRUE(folder.fake.files.count(kTemp + "\\kept.txt"));
+    EXPECT_THAT(folder.fake.Only({"move", "box"}), ElementsAre("box Information|Cannot create temporary file " + kTemp +
+                                                               " to restore Netscape configuration. |0x2040"));
+
     Restore stuck(original);  // held open: it can't be moved, and nothing is touched
     stuck.fake.files[kTemp] = earlier;
     stuck.fake.lockedFiles.insert(kTemp);

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "text/PathText.h"
 #include "text/Text.h"
 
 namespace qv {
@@ -30,41 +31,92 @@ bool FullPath(const std::string& path, SystemInfo& system, std::string& full) {
     return true;
 }
 
+bool IsDrivePath(const std::string& full) { return full.size() >= 3 && full[1] == ':' && full[2] == '\\'; }
+
+// Where the folders below the drive's or share's top folder begin: 3 for
+// "C:\", past "\\server\share\" for a share; 0 when the path names no folder below one.
+std::size_t TopFolderLength(const std::string& full) {
+    if (IsDrivePath(full)) return 3;
+    if (full.compare(0, 2, "\\\\") != 0) return 0;
+    const std::size_t server = full.find('\\', 2);
+    if (server == std::string::npos || server == 2) return 0;
+    const std::size_t share = full.find('\\', server + 1);
+    if (share == std::string::npos || share == server + 1) return 0;
+    return share + 1;
+}
+
 // A full path that names a folder below the top folder of a drive ("C:\")
 // or of a share ("\\server\share"): anything else is a whole drive or share, or no folder.
 bool BelowTopFolder(const std::string& full) {
-    std::size_t top = 0;
-    if (full.size() >= 3 && full[1] == ':' && full[2] == '\\') {
-        top = 3;
-    } else if (full.compare(0, 2, "\\\\") == 0) {
-        const std::size_t server = full.find('\\', 2);
-        if (server == std::string::npos || server == 2) return false;
-        top = full.find('\\', server + 1);
-        if (top == std::string::npos || top == server + 1) return false;
-    }
+    const std::size_t top = TopFolderLength(full);
     return top > 0 && full.find_first_not_of('\\', top) != std::string::npos;
 }
 
-// Upper-cased ASCII letters, no trailing backslash: paths compared as the file system does.
-std::string Comparable(std::string path) {
-    while (!path.empty() && path.back() == '\\') path.pop_back();
-    return FoldedCase(path);
+// Whose folder a network path names, this program cannot tell.
+bool OnNetwork(const std::string& full, SystemInfo& system) {
+    if (full.compare(0, 2, "\\\\") == 0) return true;
+    return IsDrivePath(full) && system.GetDriveTypeA(full.substr(0, 3)) == kDriveRemote;
 }
 
-// `folder` is `root` or lies inside it.
-bool Holds(const std::string& root, const std::string& folder) {
-    if (root.empty() || folder.size() < root.size() || folder.compare(0, root.size(), root) != 0) return false;
-    return folder.size() == root.size() || folder[root.size()] == '\\';
+// The path with each part its long name: the system's own answer where it
+// has one, else the parts that exist looked up one by one; parts past the
+// first missing one stay as spelt.
+std::string LongPath(const std::string& full, Platform& platform) {
+    std::string longPath;
+    if (platform.system.GetLongPathNameA(full, longPath)) return longPath;
+    const std::size_t top = TopFolderLength(full);
+    if (top == 0) return full;
+    longPath = full.substr(0, top);
+    for (std::size_t start = top; start < full.size();) {
+        std::size_t end = full.find('\\', start);
+        if (end == std::string::npos) end = full.size();
+        const std::string part = full.substr(start, end - start);
+        std::string found;
+        if (part.find_first_of("*?") != std::string::npos ||
+            !platform.files.FindFirstFileA(longPath + part, found))
+            return longPath + full.substr(start);
+        longPath += found + full.substr(end, 1);
+        start = end + 1;
+    }
+    return longPath;
 }
 
-// The full path and, where the system has one, its 8.3 form.
-std::vector<std::string> Forms(std::string full, SystemInfo& system) {
-    while (!full.empty() && full.back() == '\\') full.pop_back();
-    std::vector<std::string> forms{Comparable(full)};
-    std::string shortPath;
-    if (system.GetShortPathNameA(full, shortPath) && Comparable(shortPath) != forms[0])
-        forms.push_back(Comparable(shortPath));
+// The names the path goes by as text: the full path, its 8.3 and its long form.
+std::vector<std::string> Forms(const std::string& full, Platform& platform) {
+    std::vector<std::string> forms{WithoutTrailingSeparators(full)};
+    std::string other;
+    if (platform.system.GetShortPathNameA(forms[0], other)) forms.push_back(other);
+    forms.push_back(LongPath(forms[0], platform));
     return forms;
+}
+
+// The folder and every folder above it, up to the top folder of its drive or share.
+std::vector<std::string> FolderAndParents(const std::string& full) {
+    std::vector<std::string> chain;
+    const std::size_t top = TopFolderLength(full);
+    for (std::string at = WithoutTrailingSeparators(full); top > 0 && at.size() >= top;) {
+        chain.push_back(at);
+        const std::size_t slash = at.find_last_of('\\', at.size() - 2);
+        if (slash == std::string::npos || slash + 1 < top) break;
+        at = slash + 1 == top ? at.substr(0, top) : at.substr(0, slash);
+    }
+    return chain;
+}
+
+// What each folder of the chain is, for those the system can open.
+std::vector<FileIdentity> Identities(const std::vector<std::string>& folders, FileSystem& files) {
+    std::vector<FileIdentity> identities;
+    for (const std::string& folder : folders) {
+        FileIdentity identity;
+        if (files.GetFileIdentity(folder, identity)) identities.push_back(identity);
+    }
+    return identities;
+}
+
+bool Contains(const std::vector<FileIdentity>& identities, const FileIdentity& wanted) {
+    for (const FileIdentity& identity : identities)
+        if (identity == wanted) return true;
+    return false;
 }
 
 std::vector<std::string> SharedFolders(const std::string& windowsDirectory, SystemInfo& system) {
@@ -80,12 +132,35 @@ std::vector<std::string> SharedFolders(const std::string& windowsDirectory, Syst
     return folders;
 }
 
-bool NamesOtherVendor(const std::string& root, SystemInfo& system) {
+// The root and a shared folder, as text: one is the other or lies inside it, by any of their names.
+bool SharedByText(const std::vector<std::string>& roots, const std::vector<std::string>& shared) {
+    for (const std::string& s : shared)
+        for (const std::string& r : roots)
+            if (PathWithin(s, r) || PathWithin(r, s)) return true;
+    return false;
+}
+
+// The root and a shared folder, as the folders they are: the root is the
+// shared folder or one above it, or the shared folder is one above the root.
+bool SharedByIdentity(const std::string& rootFull, const std::string& sharedFull, FileSystem& files) {
+    const std::vector<std::string> rootChain = FolderAndParents(rootFull);
+    FileIdentity root, shared;
+    if (rootChain.empty()) return false;
+    const bool rootOpens = files.GetFileIdentity(rootChain.front(), root);
+    if (rootOpens && Contains(Identities(FolderAndParents(sharedFull), files), root)) return true;
+    return files.GetFileIdentity(sharedFull, shared) && Contains(Identities(rootChain, files), shared);
+}
+
+bool NamesOtherVendor(const std::string& root, Platform& platform) {
     std::string full;
-    const std::string texts[] = {FoldedCase(root), FullPath(root, system, full) ? FoldedCase(full) : std::string()};
+    std::vector<std::string> texts{root};
+    if (FullPath(root, platform.system, full)) {
+        texts.push_back(full);
+        texts.push_back(LongPath(full, platform));
+    }
     for (const std::string& text : texts)
         for (const char* vendor : kOtherVendors)
-            if (text.find(vendor) != std::string::npos) return true;
+            if (FoldedCase(text).find(vendor) != std::string::npos) return true;
     return false;
 }
 
@@ -101,21 +176,20 @@ std::string InstallRoot(const std::string& listPath, CodePage& codePage) {
 
 bool IsSharedSystemFolder(const std::string& root, const std::string& windowsDirectory, Platform& platform) {
     std::string full;
-    if (!FullPath(root, platform.system, full) || !BelowTopFolder(full)) return true;
-    const std::vector<std::string> roots = Forms(full, platform.system);
+    if (!FullPath(root, platform.system, full) || !BelowTopFolder(full) || OnNetwork(full, platform.system))
+        return true;
+    const std::vector<std::string> roots = Forms(full, platform);
     for (const std::string& folder : SharedFolders(windowsDirectory, platform.system)) {
         std::string sharedFull;
         if (!FullPath(folder, platform.system, sharedFull)) sharedFull = folder;
-        for (const std::string& shared : Forms(sharedFull, platform.system))
-            for (const std::string& candidate : roots)
-                if (Holds(candidate, shared) || Holds(shared, candidate)) return true;
+        if (SharedByText(roots, Forms(sharedFull, platform)) || SharedByIdentity(full, sharedFull, platform.files))
+            return true;
     }
     return false;
 }
 
 bool MayOfferInstallRoot(const std::string& root, const std::string& windowsDirectory, Platform& platform) {
-    return !root.empty() && !NamesOtherVendor(root, platform.system) &&
-           !IsSharedSystemFolder(root, windowsDirectory, platform);
+    return !root.empty() && !NamesOtherVendor(root, platform) && !IsSharedSystemFolder(root, windowsDirectory, platform);
 }
 
 }  // namespace qv

@@ -48,6 +48,11 @@ bool MoveEarlierCopyAside(Platform& platform, const std::string& configPath, con
     return false;
 }
 
+bool StandsFolder(Platform& platform, const std::string& path) {
+    const unsigned long attributes = platform.files.GetFileAttributesA(path);
+    return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory);
+}
+
 enum class Filtered { Whole, ReadFailed, WriteFailed };
 
 // Step 4: every piece outside a marked block goes to the temporary file.
@@ -100,7 +105,9 @@ int RestoreNetscapeConfig(Platform& platform, const std::string& line, std::set<
         Tell(platform, "Cannot find " + configPath + " to restore Netscape configuration. ");
         return 1;
     }
-    if (!MoveEarlierCopyAside(platform, configPath, tempPath)) return 1;  // the configuration closes with `config`
+    // Only a file there can be an earlier copy; a folder there stops the restore as any other uncreatable file.
+    if (!StandsFolder(platform, tempPath) && !MoveEarlierCopyAside(platform, configPath, tempPath))
+        return 1;  // the configuration closes with `config`
     std::unique_ptr<ByteSink> temp = platform.files.OpenForWriting(tempPath);
     if (!temp) {
         Tell(platform, "Cannot create temporary file " + tempPath + " to restore Netscape configuration. ");

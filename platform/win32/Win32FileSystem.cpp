@@ -87,4 +87,31 @@ unsigned long Win32FileSystem::GetFileAttributesA(const std::string& path) {
     return ::GetFileAttributesA(path.c_str());
 }
 
+bool Win32FileSystem::GetFileIdentity(const std::string& path, FileIdentity& identity) {
+    const HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION information = {};
+    const BOOL told = GetFileInformationByHandle(file, &information);
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(file);
+    if (!told) {
+        SetLastError(error);
+        return false;
+    }
+    identity.volumeSerialNumber = information.dwVolumeSerialNumber;
+    identity.fileIndexHigh = information.nFileIndexHigh;
+    identity.fileIndexLow = information.nFileIndexLow;
+    return true;
+}
+
+bool Win32FileSystem::FindFirstFileA(const std::string& path, std::string& foundName) {
+    WIN32_FIND_DATAA found = {};
+    const HANDLE search = ::FindFirstFileA(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    FindClose(search);
+    foundName = found.cFileName;
+    return true;
+}
+
 }  // namespace qv::win32

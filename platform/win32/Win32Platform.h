@@ -22,6 +22,8 @@ public:
     int SHFileOperationA(ShellFileOperation& request) override;
     unsigned long GetFileAttributesA(const std::string& path) override;
     unsigned long MoveFileA(const std::string& from, const std::string& to) override;
+    bool GetFileIdentity(const std::string& path, FileIdentity& identity) override;
+    bool FindFirstFileA(const std::string& path, std::string& foundName) override;
 };
 
 class Win32Processes : public Processes {
@@ -69,6 +71,8 @@ public:
     bool GetComputerNameA(std::string& name) override;
     bool GetSystemWindowsDirectoryA(std::string& path) override;
     bool GetFullPathNameA(const std::string& path, std::string& fullPath) override;
+    bool GetLongPathNameA(const std::string& path, std::string& longPath) override;
+    unsigned GetDriveTypeA(const std::string& rootPath) override;
 };
 
 class Win32Com : public Com {

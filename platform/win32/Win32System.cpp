@@ -156,6 +156,16 @@ bool Win32SystemInfo::GetFullPathNameA(const std::string& path, std::string& ful
         fullPath);
 }
 
+bool Win32SystemInfo::GetLongPathNameA(const std::string& path, std::string& longPath) {
+    using Call = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
+    static const Call call = Find<Call>("kernel32.dll", "GetLongPathNameA");  // not on Windows 95 or NT 4
+    if (!call) return false;
+    return ReadGrowingBuffer(
+        [&](char* buffer, unsigned long size) -> unsigned long { return call(path.c_str(), buffer, size); }, longPath);
+}
+
+unsigned Win32SystemInfo::GetDriveTypeA(const std::string& rootPath) { return ::GetDriveTypeA(rootPath.c_str()); }
+
 void Win32Runtime::Exit(int status) { std::exit(status); }
 
 }  // namespace qv::win32
