@@ -438,7 +438,9 @@ class Machine:
 
     # -- running ----------------------------------------------------------
     def wine(self, args, env=None, timeout=120):
-        return subprocess.run(["wine"] + args, env=env or self.env, timeout=timeout,
+        # Started inside the prefix's C: drive: a host folder that no drive
+        # reaches makes Wine say so among the program's own output.
+        return subprocess.run(["wine"] + args, env=env or self.env, timeout=timeout, cwd=self.unix("C:\\"),
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
 
     def reg(self, *args):

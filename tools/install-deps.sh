@@ -3,38 +3,63 @@
 # its x86-64 twin, run the host tests and run the programs under Wine. The
 # 32-bit Wine installs also where the host cannot run it; should it not
 # install there, the rest still does and the tests use the 64-bit Wine.
+# One line per thing it does; the package manager's own words only when it fails.
 set -euo pipefail
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
-packages=(
-  cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev python3
-  nlohmann-json3-dev
-  clang libclang-rt-14-dev
-  g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
-  g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
-  wine wine32:i386 wine64 xvfb x11-utils imagemagick
+groups=(
+  "build tools|cmake make g++ python3"
+  "test libraries|libgtest-dev libgmock-dev libbenchmark-dev"
+  "JSON library|nlohmann-json3-dev"
+  "clang and its sanitizer and fuzzer runtime|clang libclang-rt-14-dev"
+  "mingw-w64 for i686|g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686"
+  "mingw-w64 for x86-64|g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64"
+  "Wine, 32- and 64-bit|wine wine32:i386 wine64"
+  "a virtual display and screenshots|xvfb x11-utils imagemagick"
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ "${#missing[@]}" -eq 0 ]; then
-  echo "install-deps: everything is installed"
-  exit 0
-fi
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
+output=$(mktemp)
+trap 'rm -f "$output"' EXIT
+# Runs the package manager quietly; on failure shows all it said.
+quietly() {
+  if ! DEBIAN_FRONTEND=noninteractive "$@" >"$output" 2>&1; then
+    cat "$output" >&2
+    return 1
+  fi
+}
+
+missing=()
+for group in "${groups[@]}"; do
+  label=${group%%|*} packages=${group#*|} lacking=()
+  for p in $packages; do installed "$p" || lacking+=("$p"); done
+  if [ "${#lacking[@]}" -eq 0 ]; then
+    echo "install-deps: $label ($packages): in place"
+  else
+    echo "install-deps: $label: to install: ${lacking[*]}"
+    missing+=("${lacking[@]}")
+  fi
+done
+[ "${#missing[@]}" -ne 0 ] || exit 0
+
+echo "install-deps: adding the i386 architecture and reading the package lists"
+quietly $SUDO dpkg --add-architecture i386
+quietly $SUDO apt-get update
+install() { quietly $SUDO apt-get install -y --no-install-recommends "$@"; }
 echo "install-deps: installing ${missing[*]}"
-$SUDO dpkg --add-architecture i386
-$SUDO apt-get update -qq
-install() { DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "$@"; }
 if ! install "${missing[@]}"; then
   rest=()
   for p in "${missing[@]}"; do [ "$p" = "wine32:i386" ] || rest+=("$p"); done
   [ "${#rest[@]}" -ne "${#missing[@]}" ] || exit 1
-  echo "install-deps: the 32-bit Wine did not install; the rest without it (the tests then use the 64-bit Wine)"
-  $SUDO dpkg --configure -a || true
+  echo "install-deps: the 32-bit Wine did not install (above); the rest without it (the tests then use the 64-bit Wine)"
+  $SUDO dpkg --configure -a >/dev/null 2>&1 || true
   install "${rest[@]}"
+  missing=("${rest[@]}")
 fi
+for p in "${missing[@]}"; do
+  installed "$p" || { echo "install-deps: $p did not install" >&2; exit 1; }
+done
+echo "install-deps: ${missing[*]}: in place"
