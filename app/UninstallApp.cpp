@@ -14,6 +14,9 @@ UninstallApp::UninstallApp(Platform& platform) : Application(platform), commandL
 bool UninstallApp::InitInstance() {
     // Three-dimensional dialog drawing is the system's own look today; nothing to switch on.
     ParseCommandLine(commandLine);
+    // The log opens once the options are read, so it holds the usage boxes too.
+    if (log && !commandLine.logPath.empty()) log->Open(commandLine.logPath);
+    if (log && !log->IsOpen()) log->Discard();
     if (commandLine.invalidOption) return false;
 
     // -d comes first and asks nothing; only an empty directory can go.

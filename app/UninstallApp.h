@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "app/RunLog.h"
 #include "app/UninstallCommandLineInfo.h"
 #include "platform/Framework.h"
 #include "uninstall/UninstallList.h"
@@ -20,7 +21,8 @@ public:
 
     UninstallCommandLineInfo commandLine;
     std::string listPath;
-    ListObserver* observer = nullptr;  // a preview watches the driver; the uninstaller has none
+    ListObserver* observer = nullptr;  // a preview, or the run's log, watches the driver
+    RunLog* log = nullptr;             // opened with -l
 };
 
 }  // namespace qv

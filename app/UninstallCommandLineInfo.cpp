@@ -25,6 +25,8 @@ void UninstallCommandLineInfo::ParseSwitch(const std::string& token) {
         silent = true;
     } else if (token == "d") {
         pendingOption = ExpectDirectory;
+    } else if (token == "l") {
+        pendingOption = ExpectLogPath;
     } else {
         ShowUsage(token);
         invalidOption = true;
@@ -44,6 +46,10 @@ void UninstallCommandLineInfo::ParsePlain(const std::string& token) {
         break;
     case ExpectDirectory:
         deleteDirectory = token;
+        pendingOption = None;
+        break;
+    case ExpectLogPath:
+        logPath = token;
         pendingOption = None;
         break;
     default:

@@ -1,4 +1,4 @@
-// The uninstaller's three options: -p list, -a (silent), -d directory.
+// The uninstaller's options: -p list, -a (silent), -d directory, and -l log.
 #pragma once
 
 #include <string>
@@ -8,7 +8,7 @@
 namespace qv {
 
 // What the parser waits for between tokens; one process-wide value.
-enum PendingOption { None = 0, ExpectListPath = 1, AfterSilent = 2, ExpectDirectory = 3 };
+enum PendingOption { None = 0, ExpectListPath = 1, AfterSilent = 2, ExpectDirectory = 3, ExpectLogPath = 4 };
 extern int pendingOption;
 
 class UninstallCommandLineInfo : public CommandLineInfo {
@@ -19,6 +19,7 @@ public:
 
     std::string listPath;
     std::string deleteDirectory;
+    std::string logPath;  // where the run writes what it did; empty: nowhere
     bool silent = false;
     bool invalidOption = false;
 

@@ -40,6 +40,7 @@ private:
     unsigned long MoveFileA(const std::string&, const std::string&) override { return kErrorFileNotFound; }
     bool GetFileIdentity(const std::string&, FileIdentity&) override { return false; }
     bool FindFirstFileA(const std::string&, std::string&) override { return false; }
+    std::unique_ptr<ByteSink> OpenForAppending(const std::string&) override { return nullptr; }
 
     bool CreateProcessA(const std::string&, bool, unsigned long, const StartupInfo&, ProcessInfo&) override {
         return false;
@@ -57,6 +58,7 @@ private:
     long DeleteKey(const std::string&) override { return kErrorFileNotFound; }
 
     unsigned long GetLastError() override { return kErrorFileNotFound; }
+    void SetLastError(unsigned long) override {}
     bool FormatMessageA(unsigned long, unsigned long messageId, unsigned long, std::string& text) override;
     bool FormatMessageW(unsigned long, unsigned long, unsigned long, std::u16string&) override;
     bool IsDBCSLeadByte(unsigned char) override { return false; }
@@ -73,6 +75,9 @@ private:
     bool GetFullPathNameA(const std::string& path, std::string& fullPath) override;
     bool GetLongPathNameA(const std::string&, std::string&) override { return false; }
     unsigned GetDriveTypeA(const std::string&) override { return 3; }  // DRIVE_FIXED
+    std::string GetCommandLineA() override { return "QvUnInstall.exe"; }
+    unsigned long GetTickCount() override { return 0; }
+    void GetSystemTime(SystemTime&) override {}
 
     HResult CoInitialize() override { return 0; }
     void CoUninitialize() override {}

@@ -404,6 +404,12 @@ bool PlanningPlatform::GetLongPathNameA(const std::string& path, std::string& lo
 
 unsigned PlanningPlatform::GetDriveTypeA(const std::string& rootPath) { return reading_.system.GetDriveTypeA(rootPath); }
 
+std::string PlanningPlatform::GetCommandLineA() { return reading_.system.GetCommandLineA(); }
+
+unsigned long PlanningPlatform::GetTickCount() { return reading_.system.GetTickCount(); }
+
+void PlanningPlatform::GetSystemTime(SystemTime& time) { reading_.system.GetSystemTime(time); }
+
 HResult PlanningPlatform::CoInitialize() { return reading_.com.CoInitialize(); }
 
 void PlanningPlatform::CoUninitialize() { reading_.com.CoUninitialize(); }

@@ -90,6 +90,8 @@ private:
     unsigned long MoveFileA(const std::string& from, const std::string& to) override;
     bool GetFileIdentity(const std::string& path, FileIdentity& identity) override;
     bool FindFirstFileA(const std::string& path, std::string& foundName) override;
+    // A preview keeps no log of its own.
+    std::unique_ptr<ByteSink> OpenForAppending(const std::string&) override { return nullptr; }
 
     bool CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,
                         const StartupInfo& startup, ProcessInfo& info) override;
@@ -105,6 +107,7 @@ private:
     long DeleteKey(const std::string& subKey) override;
 
     unsigned long GetLastError() override;
+    void SetLastError(unsigned long code) override { lastError_ = code; }
     bool FormatMessageA(unsigned long flags, unsigned long messageId, unsigned long languageId,
                         std::string& text) override;
     bool FormatMessageW(unsigned long flags, unsigned long messageId, unsigned long languageId,
@@ -123,6 +126,9 @@ private:
     bool GetFullPathNameA(const std::string& path, std::string& fullPath) override;
     bool GetLongPathNameA(const std::string& path, std::string& longPath) override;
     unsigned GetDriveTypeA(const std::string& rootPath) override;
+    std::string GetCommandLineA() override;
+    unsigned long GetTickCount() override;
+    void GetSystemTime(SystemTime& time) override;
 
     HResult CoInitialize() override;
     void CoUninitialize() override;

@@ -65,7 +65,7 @@ std::string Recorded(int row, const CleanupState& state) {
 class Watcher : public ListObserver {
 public:
     Watcher(PlanningPlatform& plan, Preview& preview) : plan_(plan), preview_(preview) {}
-    void OnPiece(int row) override {
+    void OnPiece(int row, const std::string&) override {
         plan_.SetPiece(static_cast<int>(next_));
         if (next_ < preview_.pieces.size()) {
             preview_.pieces[next_].carriedOut = true;

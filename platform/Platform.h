@@ -132,6 +132,11 @@ public:
     // FindFirstFileA and FindClose: the name of what the path's last part
     // matches, as the folder holds it. False, with the last error set, when none.
     virtual bool FindFirstFileA(const std::string& path, std::string& foundName) = 0;
+    // A file kept open for adding to its end, created when missing, shared
+    // for reading and writing, each write reaching the disk before it
+    // returns (FILE_APPEND_DATA, OPEN_ALWAYS, FILE_FLAG_WRITE_THROUGH); null
+    // (last error set) when it cannot be opened.
+    virtual std::unique_ptr<ByteSink> OpenForAppending(const std::string& path) = 0;
 };
 
 // PROCESS_INFORMATION of a started child.
@@ -194,6 +199,7 @@ class Errors {
 public:
     virtual ~Errors() = default;
     virtual unsigned long GetLastError() = 0;
+    virtual void SetLastError(unsigned long code) = 0;
     // FormatMessageA with no source and no arguments, the system allocating
     // (and the platform freeing) the text; false when the system gave none.
     virtual bool FormatMessageA(unsigned long flags, unsigned long messageId, unsigned long languageId,
@@ -207,6 +213,11 @@ class CodePage {
 public:
     virtual ~CodePage() = default;
     virtual bool IsDBCSLeadByte(unsigned char byte) = 0;  // of the ANSI code page
+};
+
+// SYSTEMTIME's date and time of day, in UTC.
+struct SystemTime {
+    unsigned short year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
 
 // OSVERSIONINFOA; the caller sets the size.
@@ -251,6 +262,12 @@ public:
     virtual bool GetLongPathNameA(const std::string& path, std::string& longPath) = 0;
     // GetDriveTypeA of a drive's top folder ("C:\"): kDriveRemote for a network drive.
     virtual unsigned GetDriveTypeA(const std::string& rootPath) = 0;
+    // The command line the process was started with, as given (GetCommandLineA).
+    virtual std::string GetCommandLineA() = 0;
+    // Milliseconds since the system started (GetTickCount).
+    virtual unsigned long GetTickCount() = 0;
+    // The date and time now, in UTC (GetSystemTime).
+    virtual void GetSystemTime(SystemTime& time) = 0;
 };
 
 // GUID, field for field.

@@ -1,5 +1,6 @@
 // The program's entry point: the one static application object, run by the
-// framework's main routine with the arguments the C runtime split.
+// framework's main routine with the arguments the C runtime split, over the
+// layer that keeps the run's log when -l asks for one.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -7,15 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "app/RecordingPlatform.h"
+#include "app/RunLog.h"
 #include "app/UninstallApp.h"
 #include "platform/win32/Win32Platform.h"
 
 namespace {
 qv::win32::Win32Platform thePlatform;
-qv::UninstallApp theApp(thePlatform.Get());
+qv::RunLog theLog(thePlatform.Get());
+qv::RecordingPlatform theRecorder(thePlatform.Get(), theLog);
+qv::UninstallApp theApp(theRecorder.Get());
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    theLog.Start();
     // Outside programs are never looked for in the current directory: after
     // the clean-up enters the install directory, a planted net.exe there
     // would otherwise run with the uninstaller's rights.
@@ -24,6 +30,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
 
+    theApp.log = &theLog;
+    theApp.observer = &theRecorder;
     std::vector<std::string> arguments(__argv, __argv + __argc);
-    return qv::RunApplication(theApp, std::move(arguments));
+    const int status = qv::RunApplication(theApp, std::move(arguments));
+    theLog.End(status);
+    return status;
 }

@@ -56,6 +56,8 @@ TEST(CommandLine, EveryRejectedTokenGetsItsOwnUsageBoxAndNothingElseHappens) {
         {{"-x", "-d", "C:\\empty"}, {UsageBox("x")}},
         {{"-p", "-x", "a.txt"}, {UsageBox("x")}},  // a rejected switch leaves -p waiting
         {{"-a", "yes", "no", "-p", "a.txt"}, {UsageBox("no")}},
+        {{"-L", "run.log", "-p", "a.txt"}, {UsageBox("L"), UsageBox("run.log")}},
+        {{"-l", "run.log", "other.log", "-p", "a.txt"}, {UsageBox("other.log")}},
     };
     for (const auto& [arguments, log] : cases) {
         Start start(arguments);
@@ -69,7 +71,10 @@ TEST(CommandLine, SilentRunsTheLastNamedListWithoutAskingWhereverDashAStands) {
                                   {"-p", "a.txt", "-a"},
                                   {"-a", "yes", "-p", "a.txt"},
                                   {"/a", "/p", "a.txt"},
-                                  {"-p", "b.txt", "-a", "-p", "a.txt"}}) {
+                                  {"-p", "b.txt", "-a", "-p", "a.txt"},
+                                  {"-l", "run.log", "-a", "-p", "a.txt"},  // -l takes its value anywhere
+                                  {"-a", "/l", "run.log", "-p", "a.txt"},
+                                  {"-p", "a.txt", "-a", "-l"}}) {
         Start start(arguments);
         EXPECT_THAT(start.fake.Only({"box"}), IsEmpty());
         EXPECT_THAT(start.fake.Only({"create"}), ElementsAre(Uninstaller("a", true)));

@@ -307,6 +307,23 @@ std::unique_ptr<qv::ByteSink> FakePlatform::OpenForWriting(const std::string& pa
     return std::make_unique<FakeSink>(*this, path);
 }
 
+std::unique_ptr<qv::ByteSink> FakePlatform::OpenForAppending(const std::string& path) {
+    if (Inject("OpenForAppending " + path)) return lastError = qv::kErrorAccessDenied, nullptr;
+    Log("opena " + path);
+    const unsigned long attributes = Attributes(path);
+    if (lockedFiles.count(path) || (attributes != qv::kInvalidFileAttributes &&
+                                    (attributes & (qv::kFileAttributeDirectory | qv::kFileAttributeReadOnly)))) {
+        lastError = lockedFiles.count(path) ? qv::kErrorSharingViolation : qv::kErrorAccessDenied;
+        return nullptr;
+    }
+    if (!directories.count(Parent(path))) {
+        lastError = qv::kErrorPathNotFound;
+        return nullptr;
+    }
+    files[path];
+    return std::make_unique<FakeSink>(*this, path);
+}
+
 bool FakePlatform::DeleteFileA(const std::string& path) {
     if (Inject("DeleteFileA " + path)) return lastError = qv::kErrorAccessDenied, false;
     Log("delete " + path);
@@ -638,6 +655,12 @@ unsigned FakePlatform::GetDriveTypeA(const std::string& rootPath) {
     if (Inject("GetDriveTypeA " + rootPath)) return 0;  // DRIVE_UNKNOWN
     const char drive = rootPath.empty() ? '\0' : Upper(rootPath[0]);
     return remoteDrives.count(drive) ? qv::kDriveRemote : 3;  // DRIVE_FIXED
+}
+
+unsigned long FakePlatform::GetTickCount() {
+    const unsigned long now = ticks;
+    ticks += tickStep;
+    return now;
 }
 
 bool FakePlatform::GetComputerNameA(std::string& name) {

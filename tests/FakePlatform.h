@@ -103,6 +103,9 @@ public:
 
     std::string moduleFileName = "C:\\app\\QvUnInstall.exe";
     std::string computerName = "QVTEST";
+    std::string commandLine = "QvUnInstall.exe";
+    unsigned long ticks = 1000, tickStep = 0;
+    qv::SystemTime systemTime{2026, 12, 9, 8, 30, 5};
     PathMap<unsigned long> fileAttributes;  // read-only, hidden, system files; others are plain
     std::string windowsDirectory = "C:\\WINDOWS";
     std::string systemWindowsDirectory;       // empty: the same as windowsDirectory
@@ -164,6 +167,7 @@ public:
     // One identity for every name of a file or folder: its path once all names are resolved.
     bool GetFileIdentity(const std::string& path, qv::FileIdentity& identity) override;
     bool FindFirstFileA(const std::string& path, std::string& foundName) override;
+    std::unique_ptr<qv::ByteSink> OpenForAppending(const std::string& path) override;
 
     // Processes
     bool CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,
@@ -182,6 +186,7 @@ public:
 
     // Errors, CodePage
     unsigned long GetLastError() override { return lastError; }
+    void SetLastError(unsigned long code) override { lastError = code; }
     bool FormatMessageA(unsigned long flags, unsigned long messageId, unsigned long languageId,
                         std::string& text) override;
     bool FormatMessageW(unsigned long flags, unsigned long messageId, unsigned long languageId,
@@ -203,6 +208,9 @@ public:
     // The full path with 8.3 names read as the long ones; other names stay as spelt.
     bool GetLongPathNameA(const std::string& path, std::string& longPath) override;
     unsigned GetDriveTypeA(const std::string& rootPath) override;
+    std::string GetCommandLineA() override { return commandLine; }
+    unsigned long GetTickCount() override;  // `ticks`, then `tickStep` more at each call
+    void GetSystemTime(qv::SystemTime& time) override { time = systemTime; }
 
     // Com, Runtime
     qv::HResult CoInitialize() override;

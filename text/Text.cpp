@@ -13,4 +13,17 @@ std::string FoldedCase(std::string text) {
     return text;
 }
 
+std::string Visible(const std::string& text) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else if (c == '\t') out += "\\t";
+        else if (c < 0x20 || c >= 0x7F) out += std::string("\\x") + kDigits[c >> 4] + kDigits[c & 15];
+        else out.push_back(static_cast<char>(c));
+    }
+    return out;
+}
+
 }  // namespace qv

@@ -14,4 +14,8 @@ std::string WithoutLineFeed(const std::string& line);
 // same in any letter case, so paths are compared in this form.
 std::string FoldedCase(std::string text);
 
+// Text as it stands, with line feeds and other control bytes made visible
+// (\n, \r, \t, \xNN), so that any text takes one line.
+std::string Visible(const std::string& text);
+
 }  // namespace qv

@@ -14,6 +14,12 @@ namespace {
 
 const char kTitle[] = "Quorvan Uninstall Program";
 const char kOutcomeTitle[] = "Information";
+}  // namespace
+
+const char kUninstallAborted[] = "Uninstall aborted.";
+const char kUninstallCompleted[] = "You have completed uninstall.";
+
+namespace {
 const unsigned kQuestion = kMbYesNo | kMbIconQuestion | kMbTaskModal;
 const unsigned kOutcome = kMbOk | kMbIconInformation | kMbTaskModal;
 
@@ -122,10 +128,10 @@ private:
     // Stage 4: the InstallShield log outlives an uninstall that did not finish.
     void ReportOutcome() {
         if (std::unique_ptr<ByteSource> log = platform_.files.OpenForReading(state_.isuLogPath)) {
-            if (!silent_) platform_.boxes.Show("Uninstall aborted.", kOutcomeTitle, kOutcome);
+            if (!silent_) platform_.boxes.Show(kUninstallAborted, kOutcomeTitle, kOutcome);
             return;
         }
-        if (!silent_) platform_.boxes.Show("You have completed uninstall.", kOutcomeTitle, kOutcome);
+        if (!silent_) platform_.boxes.Show(kUninstallCompleted, kOutcomeTitle, kOutcome);
         platform_.files.DeleteFileA(listPath_);
     }
 

@@ -14,6 +14,10 @@ namespace qv {
 // has been reported, 0 when it stopped early.
 int RunClosingCleanup(Platform& platform, CleanupState& state, const std::string& listPath, bool silent);
 
+// The outcomes the clean-up reports at its end.
+extern const char kUninstallAborted[];
+extern const char kUninstallCompleted[];
+
 // The places the clean-up looks at: one product key still there keeps the
 // family; when none is, the family keys and start-menu folders go.
 extern const char* const kProductKeys[9];

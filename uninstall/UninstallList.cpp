@@ -100,6 +100,23 @@ private:
 
 }  // namespace
 
+const char* RowName(int row) {
+    switch (row) {
+    case kRowManagementServer: return "service (Management Server)";
+    case kRowObjectStoreServer: return "service (Object Store Server)";
+    case kRowJobServer: return "service (Job Server)";
+    case kRowPortMapper: return "port mapper";
+    case kRowFilter: return "IIS filter";
+    case kRowIis: return "IIS version";
+    case kRowNetscapeService: return "Netscape service";
+    case kRowNetscapeConfig: return "Netscape configuration";
+    case kRowInstallShield: return "InstallShield log";
+    case kRowDirectory: return "install directory";
+    case kRowIgnored: return "ignored";
+    default: return "not read";
+    }
+}
+
 int RunUninstallList(Platform& platform, const std::string& listPath, bool silent, ListObserver* observer) {
     std::unique_ptr<ByteSource> file = platform.files.OpenForReading(listPath);
     if (!file) {
@@ -115,7 +132,7 @@ int RunUninstallList(Platform& platform, const std::string& listPath, bool silen
     while (result == LineResult::Next && list.ReadPiece(piece, kListLineBuffer)) {
         const std::string line = piece.substr(0, piece.find('\0'));  // a NUL byte ends the line's text
         const int row = driver.Classify(line);
-        if (observer) observer->OnPiece(row);
+        if (observer) observer->OnPiece(row, piece);
         result = driver.Handle(line, row);
         if (observer) observer->OnPieceDone(driver.state);
     }

@@ -22,12 +22,15 @@ enum : int {
     kRowIgnored,
 };
 
+// The row's name, as a preview or a log shows it.
+const char* RowName(int row);
+
 // Told what the driver does with each piece of the list, for a preview.
 class ListObserver {
 public:
     virtual ~ListObserver() = default;
-    // The row that claims the next piece of the list, before it is carried out.
-    virtual void OnPiece(int row) = 0;
+    // The row that claims the next piece of the list (as read), before it is carried out.
+    virtual void OnPiece(int row, const std::string& piece) = 0;
     // After it was carried out.
     virtual void OnPieceDone(const CleanupState& state) = 0;
     // Reading has ended and the closing clean-up begins.

@@ -105,6 +105,13 @@ bool Win32FileSystem::GetFileIdentity(const std::string& path, FileIdentity& ide
     return true;
 }
 
+std::unique_ptr<ByteSink> Win32FileSystem::OpenForAppending(const std::string& path) {
+    const HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, kShare, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32File>(file);
+}
+
 bool Win32FileSystem::FindFirstFileA(const std::string& path, std::string& foundName) {
     WIN32_FIND_DATAA found = {};
     const HANDLE search = ::FindFirstFileA(path.c_str(), &found);

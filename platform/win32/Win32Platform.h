@@ -24,6 +24,7 @@ public:
     unsigned long MoveFileA(const std::string& from, const std::string& to) override;
     bool GetFileIdentity(const std::string& path, FileIdentity& identity) override;
     bool FindFirstFileA(const std::string& path, std::string& foundName) override;
+    std::unique_ptr<ByteSink> OpenForAppending(const std::string& path) override;
 };
 
 class Win32Processes : public Processes {
@@ -48,6 +49,7 @@ public:
 class Win32Errors : public Errors {
 public:
     unsigned long GetLastError() override;
+    void SetLastError(unsigned long code) override;
     bool FormatMessageA(unsigned long flags, unsigned long messageId, unsigned long languageId,
                         std::string& text) override;
     bool FormatMessageW(unsigned long flags, unsigned long messageId, unsigned long languageId,
@@ -73,6 +75,9 @@ public:
     bool GetFullPathNameA(const std::string& path, std::string& fullPath) override;
     bool GetLongPathNameA(const std::string& path, std::string& longPath) override;
     unsigned GetDriveTypeA(const std::string& rootPath) override;
+    std::string GetCommandLineA() override;
+    unsigned long GetTickCount() override;
+    void GetSystemTime(SystemTime& time) override;
 };
 
 class Win32Com : public Com {

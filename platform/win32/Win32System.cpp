@@ -43,6 +43,8 @@ int Win32MessageBoxes::ShowWide(const std::u16string& text, const std::u16string
 
 unsigned long Win32Errors::GetLastError() { return ::GetLastError(); }
 
+void Win32Errors::SetLastError(unsigned long code) { ::SetLastError(code); }
+
 bool Win32Errors::FormatMessageA(unsigned long flags, unsigned long messageId, unsigned long languageId,
                                  std::string& text) {
     if (!(flags & FORMAT_MESSAGE_ALLOCATE_BUFFER)) return false;  // the only form the logic uses
@@ -165,6 +167,24 @@ bool Win32SystemInfo::GetLongPathNameA(const std::string& path, std::string& lon
 }
 
 unsigned Win32SystemInfo::GetDriveTypeA(const std::string& rootPath) { return ::GetDriveTypeA(rootPath.c_str()); }
+
+std::string Win32SystemInfo::GetCommandLineA() {
+    const char* line = ::GetCommandLineA();
+    return line ? line : "";
+}
+
+unsigned long Win32SystemInfo::GetTickCount() { return ::GetTickCount(); }
+
+void Win32SystemInfo::GetSystemTime(SystemTime& time) {
+    SYSTEMTIME now = {};
+    ::GetSystemTime(&now);
+    time.year = now.wYear;
+    time.month = now.wMonth;
+    time.day = now.wDay;
+    time.hour = now.wHour;
+    time.minute = now.wMinute;
+    time.second = now.wSecond;
+}
 
 void Win32Runtime::Exit(int status) { std::exit(status); }
 

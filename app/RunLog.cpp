@@ -1,0 +1,105 @@
+#include "app/RunLog.h"
+
+#include <cstdio>
+
+#include "text/Text.h"
+
+#ifndef QV_VERSION
+#define QV_VERSION "unknown"
+#endif
+
+namespace qv {
+
+namespace {
+
+constexpr std::size_t kMostEarlyEvents = 1000;  // a usage box per token, at most, comes before the log opens
+constexpr unsigned long kOsVersionInfoSize = 148;  // OSVERSIONINFOA
+
+std::string Number(unsigned long value) { return std::to_string(value); }
+
+}  // namespace
+
+RunLog::RunLog(Platform& system) : system_(system) {}
+
+void RunLog::Start() { started_ = system_.system.GetTickCount(); }
+
+std::string RunLog::Timed(unsigned long ticks, const std::string& event) const {
+    const unsigned long since = ticks - started_;
+    char time[32];
+    std::snprintf(time, sizeof time, "+%lu.%03lu ", since / 1000, since % 1000);
+    return time + event + "\r\n";
+}
+
+std::string RunLog::HeadLine() {
+    SystemTime now;
+    system_.system.GetSystemTime(now);
+    char date[40];
+    std::snprintf(date, sizeof date, "%04u-%02u-%02u %02u:%02u:%02u UTC", now.year, now.month, now.day, now.hour,
+                  now.minute, now.second);
+    std::string computer;
+    if (!system_.system.GetComputerNameA(computer)) computer = "(unknown)";
+    OsVersionInfo version;
+    version.dwOSVersionInfoSize = kOsVersionInfoSize;
+    const std::string windows =
+        system_.system.GetVersionExA(version)
+            ? Number(version.dwMajorVersion) + "." + Number(version.dwMinorVersion) + " build " +
+                  Number(version.dwBuildNumber) + ", platform " + Number(version.dwPlatformId)
+            : std::string("(unknown)");
+    return "start " + std::string(date) + ", QvUnInstall " QV_VERSION ", computer " + computer + ", Windows " +
+           windows + ", command line " + Visible(system_.system.GetCommandLineA());
+}
+
+bool RunLog::Open(const std::string& path) {
+    if (file_ || !Recording()) return false;
+    file_ = system_.files.OpenForAppending(path);
+    if (!file_) {
+        Discard();
+        return false;
+    }
+    std::string lines = Timed(started_, HeadLine());
+    for (const auto& [ticks, event] : early_) lines += Timed(ticks, event);
+    early_.clear();
+    if (!file_->Write(lines.data(), lines.size())) file_.reset();
+    return file_ != nullptr;
+}
+
+void RunLog::Discard() {
+    discarded_ = true;
+    early_.clear();
+}
+
+void RunLog::Write(const std::string& event) {
+    if (!Recording()) return;
+    const unsigned long now = system_.system.GetTickCount();
+    if (!file_) {
+        if (early_.size() < kMostEarlyEvents) early_.emplace_back(now, event);
+        return;
+    }
+    const std::string line = Timed(now, event);
+    // A log that can no longer be written is let go; the run goes on.
+    if (!file_->Write(line.data(), line.size())) {
+        file_.reset();
+        Discard();
+    }
+}
+
+void RunLog::End(int status) {
+    if (!Recording()) return;
+    Write("end: " + (outcome_.empty() ? std::string("no outcome shown") : "outcome \"" + outcome_ + "\"") +
+          ", exit status " + std::to_string(status));
+    ended_ = true;
+    if (file_) file_->Close();
+    file_.reset();
+    early_.clear();
+}
+
+std::string RunLog::ErrorText(unsigned long code) {
+    std::string text;
+    if (!system_.errors.FormatMessageA(kFormatMessageFromSystem | kFormatMessageIgnoreInserts | kFormatMessageAllocateBuffer,
+                                       code, kLangUserDefault, text))
+        return "error " + Number(code);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    return Visible(text) + " (error " + Number(code) + ")";
+}
+
+}  // namespace qv

@@ -1,0 +1,52 @@
+// The log a run keeps with -l: one line per event, each with the time since
+// the run began, appended to the file and on the disk before the run goes
+// on, so that a run that is killed leaves every line up to then. A log that
+// cannot be opened is no error and shows nothing: the run goes on without it.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace qv {
+
+class RunLog {
+public:
+    // Writes through `system`, the real platform, and reads its clock.
+    explicit RunLog(Platform& system);
+
+    // The moment the times are counted from.
+    void Start();
+    // Opens `path` for appending and writes the run's head line, then what
+    // happened before; false when it cannot be opened.
+    bool Open(const std::string& path);
+    bool IsOpen() const { return file_ != nullptr; }
+    // No -l: nothing is kept from here on.
+    void Discard();
+    // Whether events are still worth writing down: the log is open, or may yet be.
+    bool Recording() const { return !ended_ && !discarded_; }
+    // One event; kept until the log is open, dropped if it never opens.
+    void Write(const std::string& event);
+    // The outcome box the run showed; the end line names it.
+    void SetOutcome(const std::string& outcome) { outcome_ = outcome; }
+    // The end line, once: the outcome shown (or none) and the exit status.
+    void End(int status);
+
+    // The system's text for an error code, on one line.
+    std::string ErrorText(unsigned long code);
+
+private:
+    std::string Timed(unsigned long ticks, const std::string& event) const;
+    std::string HeadLine();
+
+    Platform& system_;
+    std::unique_ptr<ByteSink> file_;
+    unsigned long started_ = 0;
+    bool ended_ = false, discarded_ = false;
+    std::string outcome_;
+    std::vector<std::pair<unsigned long, std::string>> early_;  // events before the log opened
+};
+
+}  // namespace qv

@@ -1,0 +1,177 @@
+#include <gmock/gmock.h>
+
+#include <functional>
+
+#include "app/RecordingPlatform.h"
+#include "app/RunLog.h"
+#include "app/UninstallApp.h"
+#include "tests/FakePlatform.h"
+
+namespace qvtest {
+namespace {
+
+using ::testing::ContainsRegex;
+using ::testing::HasSubstr;
+using Args = std::vector<std::string>;
+
+const char kList[] = "C:\\Quorvan\\QvUninst.txt";
+const char kLog[] = "C:\\logs\\run.log";
+const char kConfig[] = "C:\\ns\\config\\OBJ~1.CON";
+
+// A whole run as WinMain wires it: the app over the recording layer over the machine.
+struct LoggedRun {
+    FakePlatform fake;
+    qv::RunLog log{fake.platform};
+    qv::RecordingPlatform recorder{fake.platform, log};
+    bool result = false;
+
+    explicit LoggedRun(const std::string& list) {
+        fake.AddFile(kList, list);
+        fake.directories.insert("C:\\logs");
+        fake.tickStep = 250;
+    }
+    LoggedRun& Run(Args arguments = {"-a", "-p", kList, "-l", kLog}) {
+        log.Start();
+        qv::UninstallApp app(recorder.Get());
+        app.log = &log;
+        app.observer = &recorder;
+        arguments.insert(arguments.begin(), "QvUnInstall.exe");
+        app.SetArguments(arguments);
+        try {
+            result = app.InitInstance();
+            log.End(0);
+        } catch (const ProgramExit&) {
+        }
+        return *this;
+    }
+    std::string Text() { return fake.files.count(kLog) ? fake.files[kLog] : std::string("(no log)"); }
+};
+
+TEST(RunLog, EachEventIsOneTimedLineInThePlansWords) {
+    struct Case {
+        const char* what;
+        std::string list;
+        std::function<void(FakePlatform&)> machine;
+        std::vector<std::string> lines;  // in this order, each somewhere in the log
+    };
+    const std::string parameters = "SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters";
+    const Case cases[] = {
+        {"head line, list line and row, a program that ends, the end line",
+         "\"C:\\Quorvan\\bin\\mgmtsrvr.exe\"\r\n\x01\n",
+         [](FakePlatform& f) { f.commandLine = "QvUnInstall.exe -a -p list -l log"; },
+         {"+0.000 start 2026-12-09 08:30:05 UTC, QvUnInstall ", ", computer QVTEST, Windows 4.0 build 0, platform 2, "
+          "command line QvUnInstall.exe -a -p list -l log\r\n",
+          "line 1, row 1 service (Management Server): \"C:\\Quorvan\\bin\\mgmtsrvr.exe\"\\n\r\n",
+          "run \"C:\\Quorvan\\bin\\mgmtsrvr.exe\"\\n -Sremove: started", "-Sremove: ended after 0.",
+          "line 2, row 11 ignored: \\x01\\n", "closing clean-up", "delete-file C:\\Quorvan\\QvUninst.txt: done",
+          "end: no outcome shown, exit status 0"}},
+        {"a program that cannot start, with the system's text", "C:\\bin\\portinst.exe\n",
+         [](FakePlatform& f) { f.startErrors["C:\\bin\\portinst.exe"] = qv::kErrorFileNotFound; },
+         {"run C:\\bin\\portinst.exe\\n nogui remove tcp: Cannot run: system text for 2 (error 2)",
+          "box [Error] \"system text for 2\" -> ok", "box [QvUnInstall] \"Cannot run C:\\bin\\portinst.exe\\n nogui "
+                                                     "remove tcp. File not found!\" -> ok"}},
+        {"a wait ended by Escape", "C:\\bin\\portinst.exe\n",
+         [](FakePlatform& f) {
+             f.runningWaits["C:\\bin\\portinst.exe"] = 100;
+             f.escapeAfterTicks[1] = 2;
+         },
+         {"nogui remove tcp: started", "nogui remove tcp: the wait was ended after ", "; the program runs on"}},
+        {"IIS 3: the filter list written back", "C:\\w3\\isapi.dll\nIIS_VER=3\n",
+         [&](FakePlatform& f) {
+             f.AddKey(parameters);
+             f.keys[parameters]["Filter DLLs"] = std::string("C:\\a.dll,C:\\w3\\isapi.dll") + '\0';
+         },
+         {"line 2, row 6 IIS version: IIS_VER=3\\n", "run net stop w3svc: started",
+          "set-value " + parameters + "\\Filter DLLs -> \"C:\\a.dll\": done"}},
+        {"IIS 4: the metabase's key and load order", "IIS_VER=4\n",
+         [](FakePlatform& f) {
+             f.metabase = std::make_unique<FakeMetabase>(f);
+             f.metabase->keys = {"/LM/W3SVC/Filters", "/LM/W3SVC/Filters/isapi"};
+             f.metabase->data[{"/LM/W3SVC/Filters", 2040}].text = u"sspifilt,isapi";
+         },
+         {"metabase-delete-key /LM/W3SVC/Filters/isapi: done",
+          "metabase-set-data /LM/W3SVC/Filters identifier 2040 -> \"sspifilt\": done", "run net stop w3svc"}},
+        {"a failing metabase write names its error", "IIS_VER=4\n",
+         [](FakePlatform& f) {
+             f.metabase = std::make_unique<FakeMetabase>(f);
+             f.metabase->keys = {"/LM/W3SVC/Filters", "/LM/W3SVC/Filters/isapi"};
+             f.metabase->data[{"/LM/W3SVC/Filters", 2040}].text = u"isapi";
+             f.metabase->failures["SetData"] = static_cast<qv::HResult>(0x80070005);
+         },
+         {"metabase-set-data /LM/W3SVC/Filters identifier 2040 -> \"\": failed: system text for 5 (error 5)",
+          "box [ERROR] \"system text for "}},
+        {"obj.conf: the earlier copy moved aside, the copy, the rewrite", std::string(kConfig) + "\n",
+         [](FakePlatform& f) {
+             f.AddFile(kConfig, "Init fn=a\n");
+             f.AddFile(std::string(kConfig) + ".tmp", "earlier");
+         },
+         {"rename C:\\ns\\config\\OBJ~1.CON.tmp -> C:\\ns\\config\\OBJ~1.CON.tmp.1: done",
+          "write-file C:\\ns\\config\\OBJ~1.CON.tmp: done", "rewrite-config C:\\ns\\config\\OBJ~1.CON: done",
+          "delete-file C:\\ns\\config\\OBJ~1.CON.tmp: done"}},
+        {"a folder that cannot go, with the shell's code and the system's text", "C:\\Quorvan\\Server\n",
+         [](FakePlatform& f) {
+             f.AddFile("C:\\Quorvan\\Server\\x.dll", "MZ");
+             f.AddFile("C:\\WINDOWS\\Profiles\\All Users\\Start Menu\\Programs\\Quorvan\\a.lnk", "L");
+             f.shellFailures["C:\\WINDOWS\\Profiles\\All Users\\Start Menu\\Programs\\Quorvan"] = 32;
+         },
+         {"current-directory C:\\Quorvan\\Server: done", "delete-key Software\\Quorvan: failed: system text for 2 (error 2)",
+          "delete-folder C:\\WINDOWS\\Profiles\\All Users\\Start Menu\\Programs\\Quorvan: failed: system text for 32 "
+          "(error 32)",
+          "remove-folder C:\\WINDOWS\\Profiles\\All Users\\Start Menu\\Programs\\Quorvan: failed: system text for "}},
+    };
+    for (const Case& c : cases) {
+        LoggedRun run(c.list);
+        c.machine(run.fake);
+        const std::string text = run.Run().Text();
+        std::size_t at = 0;
+        for (const std::string& line : c.lines) {
+            const std::size_t found = text.find(line, at);
+            EXPECT_NE(found, std::string::npos) << c.what << ": " << line << "\nin the log:\n" << text;
+            if (found != std::string::npos) at = found + line.size();
+        }
+        EXPECT_THAT(text, ContainsRegex("^\\+0\\.000 start ")) << c.what;
+        EXPECT_EQ(text.find('\n'), text.find("\r\n") + 1) << c.what;  // every line ends in CR LF
+    }
+}
+
+TEST(RunLog, InteractiveRunLogsEveryBoxWithItsAnswerAndTheOutcome) {
+    LoggedRun run("C:\\Quorvan\\Server\n");
+    run.fake.AddFile("C:\\Quorvan\\Server\\x.dll", "MZ");
+    run.fake.AddFile("C:\\logs\\run.log", "an earlier run's lines\r\n");
+    run.fake.boxAnswers = {qv::kIdYes, qv::kIdNo, qv::kIdNo};
+    const std::string text = run.Run({"-l", kLog, "-p", kList}).Text();
+    EXPECT_EQ(text.rfind("an earlier run's lines\r\n+0.000 start ", 0), 0u) << text;  // appended
+    EXPECT_THAT(text, HasSubstr("box [Confirm File Deletion] \"Are you sure you want to completely remove the "
+                                "selected application and all of its components?\" -> yes"));
+    EXPECT_THAT(text, HasSubstr("box [Quorvan Uninstall Program] \"Setup has detected that the directory of "
+                                "C:\\Quorvan\\Server has not been removed . \\nDo you want"));
+    EXPECT_THAT(text, HasSubstr("completely?\" -> no"));
+    EXPECT_THAT(text, ContainsRegex("\\+[0-9]+\\.[0-9]{3} end: outcome \"You have completed uninstall.\", exit "
+                                    "status 0\r\n$"));
+}
+
+TEST(RunLog, ALogThatCannotBeOpenedLeavesTheRunAsWithoutIt) {
+    const std::string list = "C:\\bin\\portinst.exe\nIIS_VER=3\nC:\\Quorvan\\Server\n";
+    for (const Args& withLog : {Args{"-a", "-p", kList, "-l", "C:\\missing\\run.log"},
+                                Args{"-l", "C:\\logs", "-a", "-p", kList},  // a folder
+                                Args{"-a", "-p", kList, "-l"}}) {                // no path: no log
+        LoggedRun plain(list), logged(list);
+        for (LoggedRun* run : {&plain, &logged}) {
+            run->fake.AddFile("C:\\Quorvan\\Server\\x.dll", "MZ");
+            run->fake.directories.erase("C:\\logs");
+        }
+        logged.fake.directories.insert(withLog[1] == "C:\\logs" ? "C:\\logs" : "C:\\unrelated");
+        plain.Run({"-a", "-p", kList});
+        logged.Run(withLog);
+        std::vector<std::string> seen = logged.fake.log;
+        seen.erase(std::remove_if(seen.begin(), seen.end(),
+                                  [](const std::string& l) { return l.rfind("opena ", 0) == 0; }),
+                   seen.end());
+        EXPECT_EQ(seen, plain.fake.log) << withLog[1];
+        EXPECT_EQ(logged.result, plain.result);
+        EXPECT_FALSE(logged.fake.files.count(withLog.back()));
+    }
+}
+
+}  // namespace
+}  // namespace qvtest
