@@ -405,7 +405,10 @@ class Machine:
     # -- files ------------------------------------------------------------
     def unix(self, winpath):
         """Unix path of a path on a drive of the prefix (C:, or one a case
-        linked to a folder inside it)."""
+        linked to a folder inside it); a path without a drive is on C:, the
+        drive every program of the prefix is started in."""
+        if winpath[:1] == "\\" and winpath[1:2] != "\\":
+            winpath = "C:" + winpath
         assert winpath[1:3] == ":\\", winpath
         drive = os.path.realpath(os.path.join(self.prefix, "dosdevices", winpath[0].lower() + ":"))
         assert drive.startswith(os.path.realpath(self.prefix) + os.sep), winpath
