@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/FullPathModel.h"
+#include "check/FullPathModel.h"
 
 namespace qvtest {
 

@@ -14,6 +14,11 @@ namespace qv {
 // has been reported, 0 when it stopped early.
 int RunClosingCleanup(Platform& platform, CleanupState& state, const std::string& listPath, bool silent);
 
+constexpr unsigned long kOsVersionInfoSize = 148;  // OSVERSIONINFOA
+
+// The machine's Windows folder; false when it gives none.
+bool ReadWindowsDirectory(Platform& platform, std::string& windows);
+
 // The places the clean-up looks at: one product key still there keeps the
 // family; when none is, the family keys and start-menu folders go.
 extern const char* const kProductKeys[9];
