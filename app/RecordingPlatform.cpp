@@ -12,12 +12,6 @@ namespace qv {
 
 namespace {
 
-std::string Narrowed(const std::u16string& text) {
-    std::string out;
-    for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    return out;
-}
-
 const char* Answer(int answer) {
     switch (answer) {
     case kIdYes: return "yes";

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "check/FullPathModel.h"
 #include "check/PlanningPlatform.h"
-#include "platform/FullPathModel.h"
 
 namespace qv::check {
 
@@ -26,19 +26,6 @@ unsigned long EmptyMachine::GetFileAttributesA(const std::string& path) {
     if (!listFile_.empty() && path == listFile_) return 0x80;  // FILE_ATTRIBUTE_NORMAL
     return path == "C:\\" || path == kWindows ? kFileAttributeDirectory : kInvalidFileAttributes;
 }
-
-bool EmptyMachine::GetComputerNameA(std::string& name) {
-    name = "EMPTY";
-    return true;
-}
-
-bool EmptyMachine::FormatMessageA(unsigned long, unsigned long messageId, unsigned long, std::string& text) {
-    text = "(the system's text for error " + std::to_string(messageId) + ")";
-    return true;
-}
-
-// Only the COM errors of the metabase come this way; an empty machine has no text for them.
-bool EmptyMachine::FormatMessageW(unsigned long, unsigned long, unsigned long, std::u16string&) { return false; }
 
 unsigned EmptyMachine::GetWindowsDirectoryA(char* buffer, unsigned size) {
     const unsigned length = sizeof kWindows - 1;
@@ -71,16 +58,6 @@ bool EmptyMachine::SHGetFolderPathA(int csidl, std::string& path) {
     case 0x23: path = "C:\\Documents and Settings\\All Users\\Application Data"; return true;
     default: return false;
     }
-}
-
-bool EmptyMachine::GetProfilesDirectoryA(std::string& path) {
-    path = "C:\\Documents and Settings";
-    return true;
-}
-
-HResult EmptyMachine::CoCreateInstance(const Guid&, unsigned long, const Guid&, Metabase*& object) {
-    object = nullptr;
-    return static_cast<HResult>(0x80040154);  // no IIS: the class is not registered
 }
 
 void EmptyMachine::Exit(int status) { throw PlannedExit{status}; }

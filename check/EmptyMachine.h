@@ -59,18 +59,21 @@ private:
 
     unsigned long GetLastError() override { return kErrorFileNotFound; }
     void SetLastError(unsigned long) override {}
-    bool FormatMessageA(unsigned long, unsigned long messageId, unsigned long, std::string& text) override;
-    bool FormatMessageW(unsigned long, unsigned long, unsigned long, std::u16string&) override;
+    bool FormatMessageA(unsigned long, unsigned long messageId, unsigned long, std::string& text) override {
+        return text = "(the system's text for error " + std::to_string(messageId) + ")", true;
+    }
+    // Only the COM errors of the metabase come this way; an empty machine has no text for them.
+    bool FormatMessageW(unsigned long, unsigned long, unsigned long, std::u16string&) override { return false; }
     bool IsDBCSLeadByte(unsigned char) override { return false; }
 
     std::string GetModuleFileNameA() override { return "QvUnInstall.exe"; }
     unsigned GetWindowsDirectoryA(char* buffer, unsigned size) override;
     bool GetVersionExA(OsVersionInfo& info) override;
     bool SHGetFolderPathA(int csidl, std::string& path) override;
-    bool GetProfilesDirectoryA(std::string& path) override;
+    bool GetProfilesDirectoryA(std::string& path) override { return path = "C:\\Documents and Settings", true; }
     bool GetEnvironmentVariableA(const std::string&, std::string&) override { return false; }
     bool GetShortPathNameA(const std::string&, std::string&) override { return false; }
-    bool GetComputerNameA(std::string& name) override;
+    bool GetComputerNameA(std::string& name) override { return name = "EMPTY", true; }
     bool GetSystemWindowsDirectoryA(std::string& path) override;
     bool GetFullPathNameA(const std::string& path, std::string& fullPath) override;
     bool GetLongPathNameA(const std::string&, std::string&) override { return false; }
@@ -81,7 +84,10 @@ private:
 
     HResult CoInitialize() override { return 0; }
     void CoUninitialize() override {}
-    HResult CoCreateInstance(const Guid&, unsigned long, const Guid&, Metabase*& object) override;
+    // No IIS: the class is not registered.
+    HResult CoCreateInstance(const Guid&, unsigned long, const Guid&, Metabase*& object) override {
+        return object = nullptr, static_cast<HResult>(0x80040154);
+    }
 
     [[noreturn]] void Exit(int status) override;
     int RunModal(int, DialogHandler&) override { return -1; }

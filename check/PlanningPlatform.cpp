@@ -1,36 +1,19 @@
 #include "check/PlanningPlatform.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
 
-#include "check/MachineReads.h"
 #include "check/MemorySource.h"
+#include "check/ReadOnly.h"
+#include "text/PathText.h"
 #include "text/Text.h"
+#include "webserver/Metabase.h"
 
 namespace qv::check {
 
 namespace {
 
-constexpr unsigned long kMetadataPermissionRead = 1;
 constexpr int kTickLimit = 100;  // a planned child ends at the first tick; this only stops a runaway
-
-// The form the run's own writes and removals are known by.
-std::string Folded(std::string path) {
-    while (path.size() > 3 && path.back() == '\\') path.pop_back();
-    return FoldedCase(path);
-}
-
-std::string Hex(unsigned long value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%lX", value);
-    return text;
-}
-
-std::string Narrow(const std::u16string& text) {
-    std::string out;
-    for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    return out;
-}
 
 // The log a command line hands the InstallShield uninstaller, as the list driver records it.
 std::string LogOf(const std::string& commandLine) {
@@ -69,7 +52,7 @@ public:
         return left;
     }
     HResult DeleteKey(MetadataHandle handle, const std::u16string& path) override {
-        plan_.Record("metabase-delete-key", KeyOf(handle) + Narrow(path));
+        plan_.Record(StepKind::MetabaseDeleteKey, KeyOf(handle) + Narrowed(path));
         return 0;
     }
     HResult SetData(MetadataHandle handle, const std::u16string& path, MetadataRecord& record) override {
@@ -80,9 +63,9 @@ public:
             if (c == 0) break;
             text.push_back(c);
         }
-        PlannedStep& step = plan_.Record("metabase-set-data", KeyOf(handle) + Narrow(path),
-                                         "identifier " + std::to_string(record.identifier) + ": \"" + Narrow(text) + "\"");
-        step.value = Narrow(text);
+        Step& step = plan_.Record(StepKind::MetabaseSetData, KeyOf(handle) + Narrowed(path),
+                                  "identifier " + std::to_string(record.identifier) + ": \"" + Narrowed(text) + "\"");
+        step.value = Narrowed(text);
         step.identifier = record.identifier;
         return 0;
     }
@@ -93,7 +76,7 @@ public:
     HResult OpenKey(MetadataHandle handle, const std::u16string& path, unsigned long, unsigned long timeout,
                     MetadataHandle& opened) override {
         const HResult result = live_->OpenKey(handle, path, kMetadataPermissionRead, timeout, opened);
-        if (result >= 0) keys_[opened] = KeyOf(handle) + Narrow(path);
+        if (result >= 0) keys_[opened] = KeyOf(handle) + Narrowed(path);
         return result;
     }
     HResult CloseKey(MetadataHandle handle) override {
@@ -118,7 +101,7 @@ public:
     PlanningWindow(PlanningPlatform& plan, std::size_t firstStep) : plan_(plan), firstStep_(firstStep) {}
     void SetTitle(const std::string& title) override {
         for (std::size_t i = firstStep_; i < plan_.steps_.size(); ++i)
-            if (plan_.steps_[i].kind == "run") plan_.steps_[i].detail = title;
+            if (plan_.steps_[i].kind == StepKind::Run) plan_.steps_[i].detail = title;
     }
     void Minimize() override {}
     void SetProgressRange(int, int) override {}
@@ -142,30 +125,18 @@ private:
 PlanningPlatform::PlanningPlatform(Platform& reading, PlanningOptions options)
     : reading_(reading),
       options_(std::move(options)),
-      platform_{*this, *this, *this, *this, *this, *this, *this, *this, *this, *this} {}
+      platform_{*this, *this, *this, *this, *this, reading.codePage, *this, *this, *this, *this} {}
 
 PlanningPlatform::~PlanningPlatform() = default;
 
-PlannedStep& PlanningPlatform::Record(std::string kind, std::string target, std::string detail, int answer,
-                                     unsigned style) {
-    PlannedStep step;
-    step.kind = std::move(kind);
-    step.target = std::move(target);
-    step.detail = std::move(detail);
-    step.answer = answer;
-    step.style = style;
-    step.piece = piece_;
-    steps_.push_back(std::move(step));
+Step& PlanningPlatform::Record(StepKind kind, std::string target, std::string detail, int answer, unsigned style) {
+    steps_.push_back(Step{kind, std::move(target), std::move(detail), answer, style, piece_, {}, 0, {}, {}});
     return steps_.back();
 }
 
 bool PlanningPlatform::Removed(const std::string& path) const {
-    for (std::string at = Folded(path);;) {
-        if (removed_.count(at)) return true;
-        const std::size_t slash = at.find_last_of('\\');
-        if (slash == std::string::npos || slash < 3) return false;
-        at.erase(slash);
-    }
+    return std::any_of(removed_.begin(), removed_.end(),
+                       [&](const std::string& gone) { return PathWithin(path, gone); });
 }
 
 int PlanningPlatform::Show(const std::string& text, const std::string& title, unsigned style) {
@@ -174,18 +145,18 @@ int PlanningPlatform::Show(const std::string& text, const std::string& title, un
         answer = options_.answers.empty() ? options_.defaultAnswer : options_.answers.front();
         if (!options_.answers.empty()) options_.answers.pop_front();
     }
-    Record("box", text, title, answer, style);
+    Record(StepKind::Box, text, title, answer, style);
     return answer;
 }
 
 int PlanningPlatform::ShowWide(const std::u16string& text, const std::u16string& title, unsigned style) {
-    Record("box", Narrow(text), Narrow(title), kIdOk, style);
+    Record(StepKind::Box, Narrowed(text), Narrowed(title), kIdOk, style);
     return kIdOk;
 }
 
 std::unique_ptr<ByteSource> PlanningPlatform::OpenForReading(const std::string& path) {
     if (path == options_.listPath && !Removed(path)) return reading_.files.OpenForReading(options_.listFile);
-    const auto written = written_.find(Folded(path));
+    const auto written = written_.find(ComparablePath(path));
     if (written != written_.end()) return std::make_unique<MemorySource>(written->second);
     if (Removed(path)) return nullptr;
     return reading_.files.OpenForReading(path);
@@ -194,7 +165,7 @@ std::unique_ptr<ByteSource> PlanningPlatform::OpenForReading(const std::string& 
 // Only what stands on the machine counts: a missing folder may be one the
 // reading platform cannot see (an empty machine has none).
 std::string PlanningPlatform::WriteFails(const std::string& path, unsigned long& error) {
-    if (written_.count(Folded(path))) return std::string();
+    if (written_.count(ComparablePath(path))) return std::string();
     const unsigned long attributes = GetFileAttributesA(path);
     error = kErrorAccessDenied;
     if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory))
@@ -218,50 +189,50 @@ std::unique_ptr<ByteSink> PlanningPlatform::OpenForWriting(const std::string& pa
     unsigned long error = 0;
     const std::string fails = WriteFails(path, error);
     if (!fails.empty()) {
-        Record("write-file", path).fails = fails;
+        Record(StepKind::WriteFile, path).fails = fails;
         lastError_ = error;
         return nullptr;
     }
-    Record("write-file", path);
-    const std::string key = Folded(path);
+    Record(StepKind::WriteFile, path);
+    const std::string key = ComparablePath(path);
     removed_.erase(key);
     written_[key].clear();
     return std::make_unique<PlannedFile>(*this, key);
 }
 
 bool PlanningPlatform::DeleteFileA(const std::string& path) {
-    Record("delete-file", path);
-    written_.erase(Folded(path));
-    removed_.insert(Folded(path));
+    Record(StepKind::DeleteFile, path);
+    written_.erase(ComparablePath(path));
+    removed_.insert(ComparablePath(path));
     return true;
 }
 
 bool PlanningPlatform::RemoveDirectoryA(const std::string& path) {
-    Record("remove-folder", path);
-    removed_.insert(Folded(path));
+    Record(StepKind::RemoveFolder, path);
+    removed_.insert(ComparablePath(path));
     return true;
 }
 
 // Entering a folder changes only this process; it is the uninstaller's test that the folder is there.
 bool PlanningPlatform::SetCurrentDirectoryA(const std::string& path) {
     if (Removed(path) || !reading_.files.SetCurrentDirectoryA(path)) {
-        Record("note", path, "is not there: taken as removed already");
+        Record(StepKind::Note, path, "is not there: taken as removed already");
         return false;
     }
-    Record("current-directory", path);
+    Record(StepKind::CurrentDirectory, path);
     return true;
 }
 
 unsigned long PlanningPlatform::GetFileAttributesA(const std::string& path) {
-    if (written_.count(Folded(path))) return 0x80;  // FILE_ATTRIBUTE_NORMAL
+    if (written_.count(ComparablePath(path))) return 0x80;  // FILE_ATTRIBUTE_NORMAL
     if (Removed(path)) return kInvalidFileAttributes;
     return reading_.files.GetFileAttributesA(path);
 }
 
 int PlanningPlatform::SHFileOperationA(ShellFileOperation& request) {
     const std::string path = request.pFrom ? request.pFrom : "";
-    Record("delete-folder", path, "flags " + Hex(request.fFlags));
-    removed_.insert(Folded(path));
+    Record(StepKind::DeleteFolder, path, "flags " + Hex(request.fFlags));
+    removed_.insert(ComparablePath(path));
     return 0;
 }
 
@@ -272,36 +243,27 @@ bool PlanningPlatform::Present(const std::string& path) { return GetFileAttribut
 unsigned long PlanningPlatform::MoveFileA(const std::string& from, const std::string& to) {
     if (!Present(from)) return kErrorFileNotFound;
     if (Present(to)) return kErrorAlreadyExists;
-    Record("rename", from, to);
-    const auto written = written_.find(Folded(from));
+    Record(StepKind::Rename, from, to);
+    const auto written = written_.find(ComparablePath(from));
     if (written != written_.end()) {
-        written_[Folded(to)] = written->second;
-        written_.erase(Folded(from));
+        written_[ComparablePath(to)] = written->second;
+        written_.erase(ComparablePath(from));
     } else if (std::string bytes; ReadAll(reading_.files, from, bytes)) {
-        written_[Folded(to)] = bytes;
+        written_[ComparablePath(to)] = bytes;
     }
-    removed_.insert(Folded(from));
-    removed_.erase(Folded(to));
+    removed_.insert(ComparablePath(from));
+    removed_.erase(ComparablePath(to));
     return kErrorSuccess;
-}
-
-// What the run took away is not there to be named.
-bool PlanningPlatform::GetFileIdentity(const std::string& path, FileIdentity& identity) {
-    return !Removed(path) && reading_.files.GetFileIdentity(path, identity);
-}
-
-bool PlanningPlatform::FindFirstFileA(const std::string& path, std::string& foundName) {
-    return !Removed(path) && reading_.files.FindFirstFileA(path, foundName);
 }
 
 bool PlanningPlatform::CreateProcessA(const std::string& commandLine, bool, unsigned long, const StartupInfo& startup,
                                       ProcessInfo& info) {
-    Record("run", commandLine, "", 0, startup.wShowWindow);
+    Record(StepKind::Run, commandLine, "", 0, startup.wShowWindow);
     if (commandLine.find("isuninst") != std::string::npos && !options_.logStays) {
         const std::string log = LogOf(commandLine);
         if (!log.empty()) {
-            Record("remove-log", log, "by the InstallShield uninstaller (assumed)");
-            removed_.insert(Folded(log));
+            Record(StepKind::RemoveLog, log, "by the InstallShield uninstaller (assumed)");
+            removed_.insert(ComparablePath(log));
             removedLogs_.insert(log);
         }
     }
@@ -309,15 +271,6 @@ bool PlanningPlatform::CreateProcessA(const std::string& commandLine, bool, unsi
     info.thread = nextHandle_++;
     return true;
 }
-
-unsigned long PlanningPlatform::WaitForSingleObject(Handle, unsigned long) { return kWaitObject0; }
-
-bool PlanningPlatform::GetExitCodeProcess(Handle, unsigned long& exitCode) {
-    exitCode = 0;
-    return true;
-}
-
-bool PlanningPlatform::CloseHandle(Handle) { return true; }
 
 long PlanningPlatform::OpenKey(const std::string& subKey, unsigned long, Handle& key) {
     key = 0;
@@ -332,87 +285,20 @@ long PlanningPlatform::CloseKey(Handle key) {
     return reading_.registry.CloseKey(key);
 }
 
-long PlanningPlatform::QueryValue(Handle key, const std::string& name, char* data, unsigned long& size) {
-    return reading_.registry.QueryValue(key, name, data, size);
-}
-
 long PlanningPlatform::SetValue(Handle key, const std::string& name, unsigned long, const char* data,
                                 unsigned long size) {
     const auto open = openKeys_.find(key);
-    Record("set-value", (open == openKeys_.end() ? std::string("?") : open->second) + "\\" + name,
+    Record(StepKind::SetValue, (open == openKeys_.end() ? std::string("?") : open->second) + "\\" + name,
            std::string(data, size))
         .value = std::string(data, size);
     return kErrorSuccess;
 }
 
 long PlanningPlatform::DeleteKey(const std::string& subKey) {
-    Record("delete-key", subKey);
-    removed_.insert(Folded("key:" + subKey));
+    Record(StepKind::DeleteKey, subKey);
+    removed_.insert(ComparablePath("key:" + subKey));
     return kErrorSuccess;
 }
-
-unsigned long PlanningPlatform::GetLastError() { return lastError_ ? lastError_ : reading_.errors.GetLastError(); }
-
-bool PlanningPlatform::FormatMessageA(unsigned long flags, unsigned long messageId, unsigned long languageId,
-                                      std::string& text) {
-    return reading_.errors.FormatMessageA(flags, messageId, languageId, text);
-}
-
-bool PlanningPlatform::FormatMessageW(unsigned long flags, unsigned long messageId, unsigned long languageId,
-                                      std::u16string& text) {
-    return reading_.errors.FormatMessageW(flags, messageId, languageId, text);
-}
-
-bool PlanningPlatform::IsDBCSLeadByte(unsigned char byte) { return reading_.codePage.IsDBCSLeadByte(byte); }
-
-// Boxes that go through the framework are titled with the uninstaller's name, not ours.
-std::string PlanningPlatform::GetModuleFileNameA() { return "QvUnInstall.exe"; }
-
-unsigned PlanningPlatform::GetWindowsDirectoryA(char* buffer, unsigned size) {
-    return reading_.system.GetWindowsDirectoryA(buffer, size);
-}
-
-bool PlanningPlatform::GetVersionExA(OsVersionInfo& info) { return reading_.system.GetVersionExA(info); }
-
-bool PlanningPlatform::SHGetFolderPathA(int csidl, std::string& path) {
-    return reading_.system.SHGetFolderPathA(csidl, path);
-}
-
-bool PlanningPlatform::GetProfilesDirectoryA(std::string& path) { return reading_.system.GetProfilesDirectoryA(path); }
-
-bool PlanningPlatform::GetEnvironmentVariableA(const std::string& name, std::string& value) {
-    return reading_.system.GetEnvironmentVariableA(name, value);
-}
-
-bool PlanningPlatform::GetShortPathNameA(const std::string& path, std::string& shortPath) {
-    return reading_.system.GetShortPathNameA(path, shortPath);
-}
-
-bool PlanningPlatform::GetComputerNameA(std::string& name) { return reading_.system.GetComputerNameA(name); }
-
-bool PlanningPlatform::GetSystemWindowsDirectoryA(std::string& path) {
-    return reading_.system.GetSystemWindowsDirectoryA(path);
-}
-
-bool PlanningPlatform::GetFullPathNameA(const std::string& path, std::string& fullPath) {
-    return reading_.system.GetFullPathNameA(path, fullPath);
-}
-
-bool PlanningPlatform::GetLongPathNameA(const std::string& path, std::string& longPath) {
-    return !Removed(path) && reading_.system.GetLongPathNameA(path, longPath);
-}
-
-unsigned PlanningPlatform::GetDriveTypeA(const std::string& rootPath) { return reading_.system.GetDriveTypeA(rootPath); }
-
-std::string PlanningPlatform::GetCommandLineA() { return reading_.system.GetCommandLineA(); }
-
-unsigned long PlanningPlatform::GetTickCount() { return reading_.system.GetTickCount(); }
-
-void PlanningPlatform::GetSystemTime(SystemTime& time) { reading_.system.GetSystemTime(time); }
-
-HResult PlanningPlatform::CoInitialize() { return reading_.com.CoInitialize(); }
-
-void PlanningPlatform::CoUninitialize() { reading_.com.CoUninitialize(); }
 
 HResult PlanningPlatform::CoCreateInstance(const Guid& clsid, unsigned long context, const Guid& iid,
                                            Metabase*& object) {
@@ -423,7 +309,7 @@ HResult PlanningPlatform::CoCreateInstance(const Guid& clsid, unsigned long cont
 }
 
 void PlanningPlatform::Exit(int status) {
-    Record("exit", std::to_string(status));
+    Record(StepKind::Exit, std::to_string(status));
     throw PlannedExit{status};
 }
 

@@ -12,25 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "check/Step.h"
 #include "platform/Platform.h"
 
 namespace qv::check {
-
-// One step the uninstaller would take that a user or the machine would see.
-struct PlannedStep {
-    std::string kind;    // box, run, delete-folder, remove-folder, delete-file, write-file, rename, rewrite-config,
-                         // remove-log, set-value, delete-key, metabase-delete-key, metabase-set-data,
-                         // current-directory, note, exit
-    std::string target;  // the command line, path, key or box text
-    std::string detail;  // caption, flags, title, value
-    int answer = 0;      // the button a box was answered with
-    unsigned style = 0;  // a box's style
-    int piece = -1;      // the list piece being carried out; -1 before the list, -2 in the closing clean-up
-    std::string value;   // the value a registry or metabase value is set to
-    unsigned long identifier = 0;  // the metabase value's identifier
-    std::string fails;   // why the machine as read makes this call fail; empty when it is taken to succeed
-    std::string question;  // the question whose Yes this change needs
-};
 
 // Thrown where the uninstaller would end the whole program.
 struct PlannedExit {
@@ -50,7 +35,6 @@ class PlanningPlatform : MessageBoxes,
                          Processes,
                          Registry,
                          Errors,
-                         CodePage,
                          SystemInfo,
                          Com,
                          Runtime,
@@ -60,7 +44,7 @@ public:
     ~PlanningPlatform() override;
 
     Platform& Get() { return platform_; }
-    const std::vector<PlannedStep>& Steps() const { return steps_; }
+    const std::vector<Step>& Steps() const { return steps_; }
     void SetPiece(int piece) { piece_ = piece; }
     // The InstallShield logs the run took as removed.
     const std::set<std::string>& RemovedLogs() const { return removedLogs_; }
@@ -70,8 +54,8 @@ private:
     friend class PlanningMetabase;
     friend class PlanningWindow;
 
-    PlannedStep& Record(std::string kind, std::string target, std::string detail = std::string(), int answer = 0,
-                        unsigned style = 0);
+    Step& Record(StepKind kind, std::string target, std::string detail = std::string(), int answer = 0,
+                 unsigned style = 0);
     bool Removed(const std::string& path) const;
     // Why creating the file must fail on the machine as read, with the error the call would give.
     std::string WriteFails(const std::string& path, unsigned long& error);
@@ -88,50 +72,74 @@ private:
     int SHFileOperationA(ShellFileOperation& request) override;
     unsigned long GetFileAttributesA(const std::string& path) override;
     unsigned long MoveFileA(const std::string& from, const std::string& to) override;
-    bool GetFileIdentity(const std::string& path, FileIdentity& identity) override;
-    bool FindFirstFileA(const std::string& path, std::string& foundName) override;
+    // What the run took away is not there to be named.
+    bool GetFileIdentity(const std::string& path, FileIdentity& identity) override {
+        return !Removed(path) && reading_.files.GetFileIdentity(path, identity);
+    }
+    bool FindFirstFileA(const std::string& path, std::string& foundName) override {
+        return !Removed(path) && reading_.files.FindFirstFileA(path, foundName);
+    }
     // A preview keeps no log of its own.
     std::unique_ptr<ByteSink> OpenForAppending(const std::string&) override { return nullptr; }
 
     bool CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,
                         const StartupInfo& startup, ProcessInfo& info) override;
-    unsigned long WaitForSingleObject(Handle process, unsigned long milliseconds) override;
-    bool GetExitCodeProcess(Handle process, unsigned long& exitCode) override;
-    bool CloseHandle(Handle handle) override;
+    // A planned child ends at once, and well.
+    unsigned long WaitForSingleObject(Handle, unsigned long) override { return kWaitObject0; }
+    bool GetExitCodeProcess(Handle, unsigned long& exitCode) override { return exitCode = 0, true; }
+    bool CloseHandle(Handle) override { return true; }
 
     long OpenKey(const std::string& subKey, unsigned long access, Handle& key) override;
     long CloseKey(Handle key) override;
-    long QueryValue(Handle key, const std::string& name, char* data, unsigned long& size) override;
+    long QueryValue(Handle key, const std::string& name, char* data, unsigned long& size) override {
+        return reading_.registry.QueryValue(key, name, data, size);
+    }
     long SetValue(Handle key, const std::string& name, unsigned long type, const char* data,
                   unsigned long size) override;
     long DeleteKey(const std::string& subKey) override;
 
-    unsigned long GetLastError() override;
+    unsigned long GetLastError() override { return lastError_ ? lastError_ : reading_.errors.GetLastError(); }
     void SetLastError(unsigned long code) override { lastError_ = code; }
-    bool FormatMessageA(unsigned long flags, unsigned long messageId, unsigned long languageId,
-                        std::string& text) override;
-    bool FormatMessageW(unsigned long flags, unsigned long messageId, unsigned long languageId,
-                        std::u16string& text) override;
-    bool IsDBCSLeadByte(unsigned char byte) override;
+    bool FormatMessageA(unsigned long flags, unsigned long id, unsigned long language, std::string& text) override {
+        return reading_.errors.FormatMessageA(flags, id, language, text);
+    }
+    bool FormatMessageW(unsigned long flags, unsigned long id, unsigned long language, std::u16string& text) override {
+        return reading_.errors.FormatMessageW(flags, id, language, text);
+    }
 
-    std::string GetModuleFileNameA() override;
-    unsigned GetWindowsDirectoryA(char* buffer, unsigned size) override;
-    bool GetVersionExA(OsVersionInfo& info) override;
-    bool SHGetFolderPathA(int csidl, std::string& path) override;
-    bool GetProfilesDirectoryA(std::string& path) override;
-    bool GetEnvironmentVariableA(const std::string& name, std::string& value) override;
-    bool GetShortPathNameA(const std::string& path, std::string& shortPath) override;
-    bool GetComputerNameA(std::string& name) override;
-    bool GetSystemWindowsDirectoryA(std::string& path) override;
-    bool GetFullPathNameA(const std::string& path, std::string& fullPath) override;
-    bool GetLongPathNameA(const std::string& path, std::string& longPath) override;
-    unsigned GetDriveTypeA(const std::string& rootPath) override;
-    std::string GetCommandLineA() override;
-    unsigned long GetTickCount() override;
-    void GetSystemTime(SystemTime& time) override;
+    // Boxes that go through the framework are titled with the uninstaller's name, not ours.
+    std::string GetModuleFileNameA() override { return "QvUnInstall.exe"; }
+    unsigned GetWindowsDirectoryA(char* buffer, unsigned size) override {
+        return reading_.system.GetWindowsDirectoryA(buffer, size);
+    }
+    bool GetVersionExA(OsVersionInfo& info) override { return reading_.system.GetVersionExA(info); }
+    bool SHGetFolderPathA(int csidl, std::string& path) override {
+        return reading_.system.SHGetFolderPathA(csidl, path);
+    }
+    bool GetProfilesDirectoryA(std::string& path) override { return reading_.system.GetProfilesDirectoryA(path); }
+    bool GetEnvironmentVariableA(const std::string& name, std::string& value) override {
+        return reading_.system.GetEnvironmentVariableA(name, value);
+    }
+    bool GetShortPathNameA(const std::string& path, std::string& shortPath) override {
+        return reading_.system.GetShortPathNameA(path, shortPath);
+    }
+    bool GetComputerNameA(std::string& name) override { return reading_.system.GetComputerNameA(name); }
+    bool GetSystemWindowsDirectoryA(std::string& path) override {
+        return reading_.system.GetSystemWindowsDirectoryA(path);
+    }
+    bool GetFullPathNameA(const std::string& path, std::string& fullPath) override {
+        return reading_.system.GetFullPathNameA(path, fullPath);
+    }
+    bool GetLongPathNameA(const std::string& path, std::string& longPath) override {
+        return !Removed(path) && reading_.system.GetLongPathNameA(path, longPath);
+    }
+    unsigned GetDriveTypeA(const std::string& rootPath) override { return reading_.system.GetDriveTypeA(rootPath); }
+    std::string GetCommandLineA() override { return reading_.system.GetCommandLineA(); }
+    unsigned long GetTickCount() override { return reading_.system.GetTickCount(); }
+    void GetSystemTime(SystemTime& time) override { reading_.system.GetSystemTime(time); }
 
-    HResult CoInitialize() override;
-    void CoUninitialize() override;
+    HResult CoInitialize() override { return reading_.com.CoInitialize(); }
+    void CoUninitialize() override { reading_.com.CoUninitialize(); }
     HResult CoCreateInstance(const Guid& clsid, unsigned long context, const Guid& iid, Metabase*& object) override;
 
     [[noreturn]] void Exit(int status) override;
@@ -141,10 +149,10 @@ private:
     Platform& reading_;
     PlanningOptions options_;
     Platform platform_;
-    std::vector<PlannedStep> steps_;
+    std::vector<Step> steps_;
     int piece_ = -1;
-    std::map<std::string, std::string> written_;  // files the run wrote, by upper-cased path
-    std::set<std::string> removed_;                // files, folders and keys the run took away, upper-cased
+    std::map<std::string, std::string> written_;  // files the run wrote, by ComparablePath
+    std::set<std::string> removed_;                // files, folders and keys the run took away, as ComparablePath
     std::set<std::string> removedLogs_;
     std::map<Handle, std::string> openKeys_;  // for naming the key a value is written to
     Handle nextHandle_ = 0x1000;

@@ -33,7 +33,7 @@ struct PiecePreview {
     bool carriedOut = false;
     int row = 0;  // of the line table, when carried out
     std::string recorded;
-    std::vector<PlannedStep> steps;
+    std::vector<Step> steps;
     std::vector<Warning> warnings;
 };
 
@@ -41,12 +41,11 @@ struct Preview {
     bool readable = false;
     std::string bytes;  // the whole list
     std::vector<PiecePreview> pieces;
-    std::vector<PlannedStep> startup;  // before the first piece
-    std::vector<PlannedStep> cleanup;
+    std::vector<Step> startup;  // before the first piece
+    std::vector<Step> cleanup;
     std::vector<Warning> warnings;  // every warning, in line order
     bool cleanupRan = false;
     bool listDeleted = false;
-    bool result = false;
     std::string installRoot;
     std::vector<std::string> removedLogs;
     std::string machineName;
@@ -54,34 +53,12 @@ struct Preview {
 
 Preview MakePreview(Platform& reading, const PreviewOptions& options);
 
-// The row's name as the preview prints it.
-const char* RowName(int row);
-
-// Text as it stands, with line feeds and other control bytes made visible.
-std::string Visible(const std::string& text);
-// One step in the preview's words.
-std::string Describe(const PlannedStep& step);
 
 std::string RenderPlain(const Preview& preview, const PreviewOptions& options);
 std::string RenderJson(const Preview& preview, const PreviewOptions& options);
 
-// Parses the command line (without the program's name); prints to `out` and
-// returns the exit status: 0 no warning, 1 warnings, 2 the list can't be read
-// or the command line is wrong. With --json the preview is a plan (see Plan.h).
-struct CheckCommand {
-    PreviewOptions options;
-    std::string error;  // why the command line can't be used
-};
-CheckCommand ParseCheckArguments(const std::vector<std::string>& arguments);
+// The preview printed to `out` (plain, or with --json a plan: see Plan.h);
+// the exit status: 0 no warning, 1 warnings, 2 the list can't be read.
 int RunCheck(Platform& reading, const PreviewOptions& options, std::string& out);
-
-extern const char kCheckUsage[];
-
-// The whole program, named `program` in what it prints: the command line, then
-// the preview on an empty machine whose one file `listFiles` reads or, with
-// --machine, on `machine` (null where there is no machine to read). The
-// preview goes to standard output, what stops it to standard error.
-int CheckProgram(const char* program, const std::vector<std::string>& arguments, FileSystem& listFiles,
-                 Platform* machine);
 
 }  // namespace qv::check

@@ -1,15 +1,11 @@
 #include "check/Verify.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 #include <stdexcept>
 
-#include <nlohmann/json.hpp>
-
-#include "check/MachineReads.h"
-#include "check/Preview.h"
+#include "check/ReadOnly.h"
+#include "text/PathText.h"
 #include "text/Text.h"
 #include "uninstall/ClosingCleanup.h"
 #include "webserver/Metabase.h"
@@ -25,18 +21,6 @@ constexpr HResult kMetabaseFileNotFound = static_cast<HResult>(0x80070002);
 constexpr HResult kMetabaseInsufficientBuffer = static_cast<HResult>(0x8007007A);
 constexpr std::size_t kMaxPlanBytes = 16 << 20;
 
-std::u16string Wide(const std::string& text) {
-    std::u16string out;
-    for (unsigned char c : text) out.push_back(c);
-    return out;
-}
-
-std::string Hex(unsigned long value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08lX", value);
-    return text;
-}
-
 class Checker {
 public:
     explicit Checker(Platform& machine) : machine_(machine) {}
@@ -46,30 +30,12 @@ public:
     }
 
     void Check(const Plan& plan, std::size_t index, VerifiedStep& out) {
-        const PlanStep& step = plan.steps[index];
-        const std::string& k = step.kind;
+        const Step& step = plan.steps[index];
         if (!step.fails.empty()) {
             out.state = StepState::NotDone;
             out.why = "the plan foresaw that it fails: " + step.fails;
-        } else if (k == "box" || k == "run") {
-            out.why = k == "box" ? "a box shown leaves nothing behind" : "what an outside program does is its own";
-        } else if (k == "delete-folder" || k == "remove-folder" || k == "delete-file" || k == "remove-log") {
-            Gone(step.target, out);
-        } else if (k == "write-file") {
-            Written(plan, index, out);
-        } else if (k == "rename") {
-            // What stood there is kept under the new name; the old one may be written again.
-            Set(out, There(step.detail), step.detail + " is not there");
-        } else if (k == "rewrite-config") {
-            Rewritten(step.target, out);
-        } else if (k == "delete-key") {
-            Set(out, !KeyThere(step.target), "the key is still there");
-        } else if (k == "set-value") {
-            ValueSet(step, out);
-        } else if (k == "metabase-delete-key") {
-            MetabaseKeyGone(step.target, out);
-        } else if (k == "metabase-set-data") {
-            MetabaseDataSet(step, out);
+        } else {
+            CheckMade(plan, index, out);
         }
         if (out.state == StepState::NotDone && !step.question.empty())
             out.why += "; it needed the answer Yes to \"" + Visible(step.question) + "\"";
@@ -85,22 +51,43 @@ public:
     bool There(const std::string& path) { return machine_.files.GetFileAttributesA(path) != kInvalidFileAttributes; }
 
 private:
+    void CheckMade(const Plan& plan, std::size_t index, VerifiedStep& out) {
+        const Step& step = plan.steps[index];
+        switch (step.kind) {
+        case StepKind::Box: out.why = "a box shown leaves nothing behind"; return;
+        case StepKind::Run: out.why = "what an outside program does is its own"; return;
+        case StepKind::DeleteFolder:
+        case StepKind::RemoveFolder:
+        case StepKind::DeleteFile:
+        case StepKind::RemoveLog: return Set(out, !There(step.target), "it is still there");
+        case StepKind::WriteFile: return Written(plan, index, out);
+        // What stood there is kept under the new name; the old one may be written again.
+        case StepKind::Rename: return Set(out, There(step.detail), step.detail + " is not there");
+        case StepKind::RewriteConfig: return Rewritten(step.target, out);
+        case StepKind::DeleteKey: return Set(out, !KeyThere(step.target), "the key is still there");
+        case StepKind::SetValue: return ValueSet(step, out);
+        case StepKind::MetabaseDeleteKey: return MetabaseKeyGone(step.target, out);
+        case StepKind::MetabaseSetData: return MetabaseDataSet(step, out);
+        case StepKind::CurrentDirectory:
+        case StepKind::Note:
+        case StepKind::Exit: return;  // the run's own notes: never held to the machine
+        }
+    }
+
     static void Set(VerifiedStep& out, bool done, const std::string& otherwise) {
         out.state = done ? StepState::Done : StepState::NotDone;
         if (!done) out.why = otherwise;
     }
 
-    void Gone(const std::string& path, VerifiedStep& out) { Set(out, !There(path), "it is still there"); }
-
     // A file the run wrote and then removed again (obj.conf's copy) leaves nothing to look for.
     void Written(const Plan& plan, std::size_t index, VerifiedStep& out) {
-        const std::string target = FoldedCase(plan.steps[index].target);
+        const std::string& target = plan.steps[index].target;
         for (std::size_t later = index + 1; later < plan.steps.size(); ++later)
-            if (plan.steps[later].kind == "delete-file" && FoldedCase(plan.steps[later].target) == target) {
+            if (plan.steps[later].kind == StepKind::DeleteFile && SamePath(plan.steps[later].target, target)) {
                 out.why = "the run writes it and removes it again";
                 return;
             }
-        Set(out, There(plan.steps[index].target), "it is not there");
+        Set(out, There(target), "it is not there");
     }
 
     void Rewritten(const std::string& path, VerifiedStep& out) {
@@ -114,7 +101,7 @@ private:
             "it still holds the web gateway's marker lines");
     }
 
-    void ValueSet(const PlanStep& step, VerifiedStep& out) {
+    void ValueSet(const Step& step, VerifiedStep& out) {
         const std::size_t slash = step.target.find_last_of('\\');
         if (slash == std::string::npos) {
             out.why = "the plan names no key";
@@ -144,7 +131,7 @@ private:
             metabaseResult_ = CreateAdminBaseObject(machine_, metabase_);
             if (metabaseResult_ < 0) metabase_ = nullptr;
         }
-        if (!metabase_) why = "the metabase cannot be opened (" + Hex(static_cast<std::uint32_t>(metabaseResult_)) + ")";
+        if (!metabase_) why = "the metabase cannot be opened (" + Hex(static_cast<std::uint32_t>(metabaseResult_), 8) + ")";
         return metabase_;
     }
 
@@ -152,24 +139,24 @@ private:
         Metabase* metabase = OpenMetabase(out.why);
         if (!metabase) return;
         MetadataHandle handle = 0;
-        const HResult hr = metabase->OpenKey(kMetadataMasterRootHandle, Wide(path), kMetadataPermissionRead,
+        const HResult hr = metabase->OpenKey(kMetadataMasterRootHandle, Widened(path), kMetadataPermissionRead,
                                              kMetabaseTimeoutMs, handle);
         if (hr >= 0) {
             metabase->CloseKey(handle);
             return Set(out, false, "the key is still there");
         }
         if (hr == kMetabasePathNotFound || hr == kMetabaseFileNotFound) return Set(out, true, "");
-        out.why = "the metabase answers " + Hex(static_cast<std::uint32_t>(hr));
+        out.why = "the metabase answers " + Hex(static_cast<std::uint32_t>(hr), 8);
     }
 
-    void MetabaseDataSet(const PlanStep& step, VerifiedStep& out) {
+    void MetabaseDataSet(const Step& step, VerifiedStep& out) {
         Metabase* metabase = OpenMetabase(out.why);
         if (!metabase) return;
         MetadataHandle handle = 0;
-        HResult hr = metabase->OpenKey(kMetadataMasterRootHandle, Wide(step.target), kMetadataPermissionRead,
+        HResult hr = metabase->OpenKey(kMetadataMasterRootHandle, Widened(step.target), kMetadataPermissionRead,
                                        kMetabaseTimeoutMs, handle);
         if (hr < 0) {
-            out.why = "its key cannot be opened (" + Hex(static_cast<std::uint32_t>(hr)) + ")";
+            out.why = "its key cannot be opened (" + Hex(static_cast<std::uint32_t>(hr), 8) + ")";
             return;
         }
         std::vector<unsigned char> buffer(4096);
@@ -189,16 +176,16 @@ private:
         }
         metabase->CloseKey(handle);
         if (hr < 0) {
-            out.why = "its value cannot be read (" + Hex(static_cast<std::uint32_t>(hr)) + ")";
+            out.why = "its value cannot be read (" + Hex(static_cast<std::uint32_t>(hr), 8) + ")";
             return;
         }
-        // As the plan holds it: each character below 0x80 as itself, any other as '?'.
-        std::string value;
+        std::u16string text;
         for (std::size_t i = 0; i + 1 < buffer.size() && i + 1 < record.dataLength; i += 2) {
             const char16_t c = static_cast<char16_t>(buffer[i] | buffer[i + 1] << 8);
             if (c == 0) break;
-            value.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+            text.push_back(c);
         }
+        const std::string value = Narrowed(text);  // as the plan holds it
         Set(out, value == step.value, "it holds \"" + Visible(value) + "\"");
     }
 
@@ -207,21 +194,6 @@ private:
     bool metabaseTried_ = false, comStarted_ = false;
     HResult metabaseResult_ = 0;
 };
-
-bool IsShownOrChanged(const std::string& kind) {
-    return kind != "current-directory" && kind != "note" && kind != "exit";
-}
-
-PlannedStep AsPlanned(const PlanStep& step) {
-    PlannedStep planned;
-    planned.kind = step.kind;
-    planned.target = step.target;
-    planned.detail = step.detail;
-    planned.style = step.style;
-    planned.answer = step.answer == "yes" ? kIdYes : step.answer == "no" ? kIdNo : kIdOk;
-    planned.value = step.value;
-    return planned;
-}
 
 const char* LeftoverName(const std::string& kind) {
     return kind == "product-key" ? "product key HKLM\\" : kind == "family-key" ? "family key HKLM\\" : "start-menu folder ";
@@ -240,8 +212,9 @@ const char* StateName(StepState state) {
     switch (state) {
     case StepState::Done: return "done";
     case StepState::NotDone: return "not done";
-    default: return "not checkable";
+    case StepState::NotCheckable: return "not checkable";
     }
+    return "not checkable";  // not reached: every state is named above
 }
 
 Verification Verify(Platform& machine, const Plan& plan) {
@@ -250,7 +223,7 @@ Verification Verify(Platform& machine, const Plan& plan) {
     verification.sameMachine = FoldedCase(verification.machineName) == FoldedCase(plan.machineName);
     Checker checker(machine);
     for (std::size_t i = 0; i < plan.steps.size(); ++i) {
-        if (!IsShownOrChanged(plan.steps[i].kind)) continue;
+        if (RoleOf(plan.steps[i].kind) == StepRole::Note) continue;
         VerifiedStep verified;
         verified.step = plan.steps[i];
         checker.Check(plan, i, verified);
@@ -261,9 +234,9 @@ Verification Verify(Platform& machine, const Plan& plan) {
     for (const char* key : kFamilyKeys)
         if (checker.KeyThere(key)) verification.leftovers.push_back({"family-key", key});
     OsVersionInfo version;
-    version.dwOSVersionInfoSize = 148;  // OSVERSIONINFOA
-    const std::string windows = WindowsDirectory(machine);
-    if (!windows.empty() && machine.system.GetVersionExA(version))
+    version.dwOSVersionInfoSize = kOsVersionInfoSize;
+    std::string windows;
+    if (ReadWindowsDirectory(machine, windows) && !windows.empty() && machine.system.GetVersionExA(version))
         for (const std::string& folder : StartMenuFolders(windows, version.dwPlatformId))
             if (checker.There(folder)) verification.leftovers.push_back({"start-menu-folder", folder});
     return verification;
@@ -305,7 +278,9 @@ std::string RenderVerification(const Plan& plan, const Verification& verificatio
         ++counts[static_cast<int>(s.state)];
         std::string state = StateName(s.state);
         state.resize(15, ' ');
-        out += "  " + state + Describe(AsPlanned(s.step)) + (s.why.empty() ? "" : ": " + s.why) + "\n";
+        Step step = s.step;
+        step.fails.clear();  // the why tells the failure the plan foresaw
+        out += "  " + state + Describe(step) + (s.why.empty() ? "" : ": " + s.why) + "\n";
     }
     out += "\nleftovers of the family: " + std::to_string(verification.leftovers.size()) + "\n";
     for (const Leftover& l : verification.leftovers) out += "  " + std::string(LeftoverName(l.kind)) + l.target + "\n";

@@ -13,7 +13,7 @@ namespace qv::check {
 enum class StepState { Done, NotDone, NotCheckable };
 
 struct VerifiedStep {
-    PlanStep step;
+    Step step;
     StepState state = StepState::NotCheckable;
     std::string why;  // what was found, when the step is not done or can't be checked
 };

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "check/Preview.h"
+#include "check/CheckProgram.h"
 #include "platform/win32/Win32Platform.h"
 
 int main(int argc, char** argv) {

@@ -2,8 +2,8 @@
 #include <string>
 #include <vector>
 
+#include "check/CheckProgram.h"
 #include "check/HostFiles.h"
-#include "check/Preview.h"
 
 int main(int argc, char** argv) {
     qv::check::HostFiles files;

@@ -4,10 +4,11 @@
 #include <functional>
 
 #include "app/UninstallApp.h"
+#include "check/CheckProgram.h"
 #include "check/EmptyMachine.h"
-#include "check/Preview.h"
 #include "check/Verify.h"
 #include "tests/FakePlatform.h"
+#include "text/Text.h"
 
 namespace qvtest {
 namespace {
@@ -18,6 +19,9 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
 using Log = std::vector<std::string>;
+using Kind = qv::check::StepKind;
+
+std::string Name(Kind kind) { return nlohmann::json(kind).get<std::string>(); }
 
 const char kList[] = "C:\\Quorvan\\QvUninst.txt";
 const std::string kIsu = "\"C:\\Quorvan\\Uninst.isu\"\n";
@@ -107,6 +111,26 @@ void LayOut(FakePlatform& fake) {
     fake.metabase->data[{"/LM/W3SVC/Filters", 2040}].text = u"sspifilt,isapi";
 }
 
+// The list at kList; questions past `answers` are answered No.
+qv::check::PreviewOptions Options(const std::deque<int>& answers, bool silent = false, bool json = false) {
+    qv::check::PreviewOptions options;
+    options.listFile = options.listPath = kList;
+    options.answers = answers;
+    options.defaultAnswer = qv::kIdNo;
+    options.silent = silent;
+    options.json = json;
+    return options;
+}
+
+void RunForReal(FakePlatform& machine, const std::deque<int>& answers, bool silent = false) {
+    machine.boxAnswers = answers;
+    qv::UninstallApp app(machine.platform);
+    std::vector<std::string> arguments = {"QvUnInstall.exe", "-p", kList};
+    if (silent) arguments.push_back("-a");
+    app.SetArguments(arguments);
+    app.InitInstance();
+}
+
 std::string Flags(const std::string& detail) { return detail.substr(detail.find("0x")); }
 
 // What a user or the machine sees, in one vocabulary for the real run's log and the plan.
@@ -130,23 +154,21 @@ Log Seen(const FakePlatform& fake) {
 }
 
 Log Seen(const qv::check::Preview& preview) {
-    std::vector<qv::check::PlannedStep> steps = preview.startup;
+    std::vector<qv::check::Step> steps = preview.startup;
     for (const auto& piece : preview.pieces) steps.insert(steps.end(), piece.steps.begin(), piece.steps.end());
     steps.insert(steps.end(), preview.cleanup.begin(), preview.cleanup.end());
     Log seen;
-    char style[16];
     for (const auto& step : steps) {
-        std::snprintf(style, sizeof style, "0x%X", step.style);
-        if (step.kind == "run") seen.push_back("run " + step.target + "|show=" + std::to_string(step.style));
-        if (step.kind == "box") seen.push_back("box " + step.detail + "|" + step.target + "|" + style);
-        if (step.kind == "delete-folder") seen.push_back("delete-folder " + step.target + "|" + Flags(step.detail));
-        if (step.kind == "delete-key" || step.kind == "write-file" || step.kind == "delete-file" ||
-            step.kind == "remove-folder")
-            seen.push_back(step.kind + " " + step.target);
-        if (step.kind == "rewrite-config") seen.push_back("write-file " + step.target);
-        if (step.kind == "set-value") seen.push_back("set-value " + step.target.substr(step.target.rfind('\\') + 1));
-        if (step.kind == "rename") seen.push_back("rename " + step.target + "|" + step.detail);
-        if (step.kind == "metabase-delete-key" || step.kind == "metabase-set-data") seen.push_back(step.kind);
+        if (step.kind == Kind::Run) seen.push_back("run " + step.target + "|show=" + std::to_string(step.style));
+        if (step.kind == Kind::Box) seen.push_back("box " + step.detail + "|" + step.target + "|" + qv::Hex(step.style));
+        if (step.kind == Kind::DeleteFolder) seen.push_back("delete-folder " + step.target + "|" + Flags(step.detail));
+        if (step.kind == Kind::DeleteKey || step.kind == Kind::WriteFile || step.kind == Kind::DeleteFile ||
+            step.kind == Kind::RemoveFolder)
+            seen.push_back(Name(step.kind) + " " + step.target);
+        if (step.kind == Kind::RewriteConfig) seen.push_back("write-file " + step.target);
+        if (step.kind == Kind::SetValue) seen.push_back("set-value " + step.target.substr(step.target.rfind('\\') + 1));
+        if (step.kind == Kind::Rename) seen.push_back("rename " + step.target + "|" + step.detail);
+        if (step.kind == Kind::MetabaseDeleteKey || step.kind == Kind::MetabaseSetData) seen.push_back(Name(step.kind));
     }
     return seen;
 }
@@ -161,24 +183,14 @@ TEST(Check, PreviewChangesNothingAndShowsWhatTheRealRunThenDoes) {
         const auto filesBefore = planned.files;
         const auto keysBefore = planned.keys;
 
-        qv::check::PreviewOptions options;
-        options.listFile = options.listPath = kList;
-        options.answers = answers;
-        options.defaultAnswer = qv::kIdNo;
-        options.silent = silent;
-        const qv::check::Preview preview = qv::check::MakePreview(planned.platform, options);
+        const qv::check::Preview preview = qv::check::MakePreview(planned.platform, Options(answers, silent));
         EXPECT_EQ(planned.files, filesBefore);
         EXPECT_EQ(planned.keys, keysBefore);
         EXPECT_TRUE(planned.metabase->keys.count("/LM/W3SVC/Filters/isapi"));
         EXPECT_THAT(planned.Only({"create", "shell", "delete", "rmdir", "regset", "regdelete", "openw"}), IsEmpty());
         EXPECT_EQ(planned.metabase->references, 0);
 
-        real.boxAnswers = answers;
-        qv::UninstallApp app(real.platform);
-        std::vector<std::string> arguments = {"QvUnInstall.exe", "-p", kList};
-        if (silent) arguments.push_back("-a");
-        app.SetArguments(arguments);
-        app.InitInstance();
+        RunForReal(real, answers, silent);
         // The fake has no uninstaller to remove the log; there is none to remove, so both say completed.
         EXPECT_EQ(Seen(preview), Seen(real));
         EXPECT_GE(Seen(real).size(), 20u);  // commands, boxes, rewrites and deletions all took part
@@ -195,7 +207,7 @@ TEST(Check, RootIsJudgedByTheFolderItNamesOnTheEmptyMachineToo) {
         options.listFile = "list.txt";
         options.listPath = root + "\\Quorvan\\QvUninst.txt";
         const qv::check::Preview preview = qv::check::MakePreview(empty.Get(), options);
-        for (const auto& step : preview.cleanup) EXPECT_NE(step.kind + " " + step.target, "delete-folder " + root);
+        for (const auto& step : preview.cleanup) EXPECT_NE(Name(step.kind) + " " + step.target, "delete-folder " + root);
         ASSERT_EQ(preview.warnings.size(), 1u) << root;
         EXPECT_THAT(preview.warnings[0].message, HasSubstr("is a folder of the system: it is never offered")) << root;
     }
@@ -240,24 +252,9 @@ TEST(Check, CommandLineIsTakenAsTheUsageSays) {
 const char kPlanFile[] = "C:\\plans\\web01.json";
 
 std::string PlanOf(FakePlatform& machine, const std::deque<int>& answers, bool silent = false) {
-    qv::check::PreviewOptions options;
-    options.listFile = options.listPath = kList;
-    options.answers = answers;
-    options.defaultAnswer = qv::kIdNo;
-    options.silent = silent;
-    options.json = true;
     std::string plan;
-    qv::check::RunCheck(machine.platform, options, plan);
+    qv::check::RunCheck(machine.platform, Options(answers, silent, true), plan);
     return plan;
-}
-
-void RunForReal(FakePlatform& machine, const std::deque<int>& answers, bool silent = false) {
-    machine.boxAnswers = answers;
-    qv::UninstallApp app(machine.platform);
-    std::vector<std::string> arguments = {"QvUnInstall.exe", "-p", kList};
-    if (silent) arguments.push_back("-a");
-    app.SetArguments(arguments);
-    app.InitInstance();
 }
 
 // The verification's exit status and what it printed, the plan read from a folder apart from the machine.
@@ -273,7 +270,7 @@ std::vector<std::string> NotDone(FakePlatform& machine, const std::string& text)
     EXPECT_TRUE(qv::check::ReadPlan(text, plan, error)) << error;
     std::vector<std::string> notDone;
     for (const auto& step : qv::check::Verify(machine.platform, plan).steps)
-        if (step.state == qv::check::StepState::NotDone) notDone.push_back(step.step.kind + " " + step.step.target + ": " + step.why);
+        if (step.state == qv::check::StepState::NotDone) notDone.push_back(Name(step.step.kind) + " " + step.step.target + ": " + step.why);
     return notDone;
 }
 
@@ -397,10 +394,7 @@ TEST(Check, AReadOnlyConfigurationIsForetoldAsTheRunMeetsIt) {
         machine->fileAttributes[config] = qv::kFileAttributeReadOnly;
     }
     const std::deque<int> yes = {qv::kIdYes, qv::kIdYes, qv::kIdYes};
-    qv::check::PreviewOptions options;
-    options.listFile = options.listPath = kList;
-    options.answers = yes;
-    options.defaultAnswer = qv::kIdNo;
+    const qv::check::PreviewOptions options = Options(yes);
     const qv::check::Preview preview = qv::check::MakePreview(planned.platform, options);
     const std::string plan = PlanOf(planned, yes);
     RunForReal(real, yes);

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/FullPathModel.h"
+#include "check/FullPathModel.h"
 #include "text/PathText.h"
 
 namespace qvtest {

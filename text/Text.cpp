@@ -1,5 +1,7 @@
 #include "text/Text.h"
 
+#include <cstdio>
+
 namespace qv {
 
 std::string WithoutLineFeed(const std::string& line) {
@@ -14,16 +16,33 @@ std::string FoldedCase(std::string text) {
 }
 
 std::string Visible(const std::string& text) {
-    static const char kDigits[] = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : text) {
         if (c == '\n') out += "\\n";
         else if (c == '\r') out += "\\r";
         else if (c == '\t') out += "\\t";
-        else if (c < 0x20 || c >= 0x7F) out += std::string("\\x") + kDigits[c >> 4] + kDigits[c & 15];
+        else if (c < 0x20 || c >= 0x7F) out += "\\x" + Hex(c, 2).substr(2);
         else out.push_back(static_cast<char>(c));
     }
     return out;
+}
+
+std::string Hex(unsigned long value, int digits) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%0*lX", digits, value);
+    return text;
+}
+
+std::u16string Widened(const std::string& text) {
+    std::u16string wide;
+    for (unsigned char c : text) wide.push_back(c);
+    return wide;
+}
+
+std::string Narrowed(const std::u16string& text) {
+    std::string narrow;
+    for (char16_t c : text) narrow.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    return narrow;
 }
 
 }  // namespace qv

@@ -1,5 +1,5 @@
-// Text helpers that both the list driver and the web-server code use on
-// paths and lines: nothing here knows of Windows or of the list's rows.
+// Text helpers that the list driver, the web-server code and the companion
+// share: nothing here knows of Windows or of the list's rows.
 #pragma once
 
 #include <string>
@@ -14,8 +14,16 @@ std::string WithoutLineFeed(const std::string& line);
 // same in any letter case, so paths are compared in this form.
 std::string FoldedCase(std::string text);
 
-// Text as it stands, with line feeds and other control bytes made visible
-// (\n, \r, \t, \xNN), so that any text takes one line.
+// Text as it stands, with line feeds and other control bytes made visible.
 std::string Visible(const std::string& text);
+
+// "0x" and the number in upper-case hexadecimal, at least `digits` of them.
+std::string Hex(unsigned long value, int digits = 0);
+
+// Each byte as the UTF-16 character of its number; the metabase's paths and
+// messages are ASCII, for which that is exact.
+std::u16string Widened(const std::string& text);
+// Each character below 0x80 as itself, any other as '?'.
+std::string Narrowed(const std::u16string& text);
 
 }  // namespace qv

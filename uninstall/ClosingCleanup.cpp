@@ -27,7 +27,6 @@ const char kNtStartMenu[] = "\\Profiles\\All Users\\Start Menu\\Programs\\Quorva
 const char kWindowsStartMenu[] = "\\start menu\\programs\\Quorvan";
 const char kSuiteStartMenu[] = " Delvora Suite 4";
 
-constexpr unsigned long kOsVersionInfoSize = 148;  // OSVERSIONINFOA
 constexpr std::size_t kInstallDirBuffer = 1000;
 
 }  // namespace
@@ -52,6 +51,17 @@ std::vector<std::string> StartMenuFolders(const std::string& windows, unsigned l
                                                                : nullptr;
     if (!suffix) return {};
     return {windows + suffix, windows + suffix + kSuiteStartMenu};
+}
+
+// A length call, then the read. A length of 0 stops the clean-up too:
+// the start-menu paths would otherwise be taken from the current drive.
+bool ReadWindowsDirectory(Platform& platform, std::string& windows) {
+    const unsigned length = platform.system.GetWindowsDirectoryA(nullptr, 0);
+    if (length == 0) return false;
+    std::vector<char> buffer(length + 1, '\0');
+    if (platform.system.GetWindowsDirectoryA(buffer.data(), length + 1) == 0) return false;
+    windows.assign(buffer.data(), strnlen(buffer.data(), buffer.size()));
+    return true;
 }
 
 namespace {
@@ -105,7 +115,7 @@ private:
         for (const char* key : kFamilyKeys) platform_.registry.DeleteKey(key);
 
         std::string windows;
-        if (!ReadWindowsDirectory(windows)) {
+        if (!ReadWindowsDirectory(platform_, windows)) {
             ShowLastError(platform_);
             return false;
         }
@@ -133,17 +143,6 @@ private:
         }
         if (!silent_) platform_.boxes.Show(kUninstallCompleted, kOutcomeTitle, kOutcome);
         platform_.files.DeleteFileA(listPath_);
-    }
-
-    // A length call, then the read. A length of 0 stops the clean-up too:
-    // the start-menu paths would otherwise be taken from the current drive.
-    bool ReadWindowsDirectory(std::string& windows) {
-        const unsigned length = platform_.system.GetWindowsDirectoryA(nullptr, 0);
-        if (length == 0) return false;
-        std::vector<char> buffer(length + 1, '\0');
-        if (platform_.system.GetWindowsDirectoryA(buffer.data(), length + 1) == 0) return false;
-        windows.assign(buffer.data(), strnlen(buffer.data(), buffer.size()));
-        return true;
     }
 
     unsigned long PlatformId() {

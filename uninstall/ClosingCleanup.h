@@ -18,6 +18,11 @@ int RunClosingCleanup(Platform& platform, CleanupState& state, const std::string
 extern const char kUninstallAborted[];
 extern const char kUninstallCompleted[];
 
+constexpr unsigned long kOsVersionInfoSize = 148;  // OSVERSIONINFOA
+
+// The machine's Windows folder; false when it gives none.
+bool ReadWindowsDirectory(Platform& platform, std::string& windows);
+
 // The places the clean-up looks at: one product key still there keeps the
 // family; when none is, the family keys and start-menu folders go.
 extern const char* const kProductKeys[9];

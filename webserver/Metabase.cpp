@@ -1,6 +1,6 @@
 #include "webserver/Metabase.h"
 
-#include <cstdio>
+#include "text/Text.h"
 
 namespace qv {
 
@@ -19,8 +19,6 @@ constexpr unsigned long kFacilityWin32 = 7;
 struct ReleaseAtExit {
     ~ReleaseAtExit() { ReleaseAdminBase(); }
 } releaseAtExit;
-
-std::u16string Ascii(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
 }  // namespace
 
@@ -53,11 +51,8 @@ void ShowHresultError(Platform& platform, HResult hr) {
     const unsigned long flags = kFormatMessageFromSystem | kFormatMessageAllocateBuffer;
     std::u16string text;
     if (!platform.errors.FormatMessageW(flags, message, kLangUserDefault, text) &&
-        !platform.errors.FormatMessageW(flags | kFormatMessageIgnoreInserts, message, kLangUserDefault, text)) {
-        char hex[32];
-        std::snprintf(hex, sizeof hex, "Error 0x%08lX.", code);
-        text = Ascii(hex);
-    }
+        !platform.errors.FormatMessageW(flags | kFormatMessageIgnoreInserts, message, kLangUserDefault, text))
+        text = Widened("Error " + Hex(code, 8) + ".");
     platform.boxes.ShowWide(text, u"ERROR", kMbOk | kMbIconHand);
 }
 

@@ -1,97 +1,51 @@
-// A kept plan, as any bytes. The reader must never crash or throw, must say
-// in one line why it refuses, and must take nothing for a plan that is not
-// one: what it accepts is checked here against the document itself. An
-// accepted plan is then held to a small fake machine.
+// The input twice. As a kept plan: never a crash, a refusal is one line
+// naming the file, an accepted plan is held to a small fake machine and
+// never changes it. As an uninstall list (byte 0: bit 0 silent, bit 1 the
+// log stays, bits 2-4 the first three answers, bit 5 the answer to the rest)
+// previewed on that machine: the plan it writes reads back equal.
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "check/Plan.h"
+#include "check/Preview.h"
 #include "check/Verify.h"
 #include "tests/FakePlatform.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 namespace {
 
-using Json = nlohmann::json;
+using Json = nlohmann::ordered_json;
 
-bool IsText(const Json& object, const char* name) { return object.contains(name) && object[name].is_string(); }
-bool IsFlag(const Json& object, const char* name) { return object.contains(name) && object[name].is_boolean(); }
+const char kPlanFile[] = "C:\\plans\\web01.json";
+const char kList[] = "C:\\Quorvan\\QvUninst.txt";
 
-// The steps of one list, or -1 when one of them is not a step.
-long Steps(const Json& list) {
-    if (!list.is_array()) return -1;
-    for (const Json& step : list) {
-        if (!step.is_object() || !IsText(step, "kind") || !IsText(step, "target")) return -1;
-        if (!qv::check::IsStepKind(step["kind"].get<std::string>())) return -1;
-        for (const char* optional : {"detail", "value", "answer", "fails", "question"})
-            if (step.contains(optional) && !step[optional].is_string()) return -1;
-    }
-    return static_cast<long>(list.size());
-}
-
-// How many steps the document holds when it is a plan of version 1; -1 when it is none.
-long PlanSteps(const std::string& text) {
-    const Json document = Json::parse(text, nullptr, false);
-    if (document.is_discarded() || !document.is_object()) return -1;
-    if (!document.contains("plan") || !document["plan"].is_number_integer() || document["plan"].get<long long>() != 1)
-        return -1;
-    for (const char* name : {"listPath", "machineName", "time"})
-        if (!IsText(document, name)) return -1;
-    for (const char* name : {"silent", "logStays", "listDeleted"})
-        if (!IsFlag(document, name)) return -1;
-    if (!document.contains("startup") || !document.contains("pieces") || !document.contains("cleanup") ||
-        !document["pieces"].is_array())
-        return -1;
-    long total = 0;
-    for (const Json* list : {&document["startup"], &document["cleanup"]}) {
-        const long n = Steps(*list);
-        if (n < 0) return -1;
-        total += n;
-    }
-    for (const Json& piece : document["pieces"]) {
-        if (!piece.is_object() || !piece.contains("steps")) return -1;
-        const long n = Steps(piece["steps"]);
-        if (n < 0) return -1;
-        total += n;
-    }
-    return total;
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string text(reinterpret_cast<const char*>(data), size);
-    qv::check::Plan plan;
-    std::string error;
-    const bool accepted = qv::check::ReadPlan(text, plan, error);
-    const long expected = PlanSteps(text);
-
-    if (!accepted) {
-        QV_PROPERTY(!error.empty());
-        QV_PROPERTY_DETAIL(error.find('\n') == std::string::npos, error);
-        // Refused only for a reason: a plan whose every step reads as text of the code page is accepted.
-        if (expected >= 0) QV_PROPERTY_DETAIL(error.find("no code-page byte") != std::string::npos ||
-                                                  error.find("\"identifier\"") != std::string::npos ||
-                                                  error.find("\"style\"") != std::string::npos,
-                                              error);
-        return 0;
-    }
-    QV_PROPERTY_DETAIL(expected >= 0, "accepted what is not a plan");
-    QV_PROPERTY(static_cast<long>(plan.steps.size()) == expected);
-
-    // Held to a machine with a little of everything, read and never changed.
-    qvtest::FakePlatform machine;
+// A machine with a little of everything, for the steps to find or miss.
+void LayOut(qvtest::FakePlatform& machine) {
     machine.AddFile("C:\\Quorvan\\Server\\index.dat", "x");
     machine.AddFile("C:\\conf\\obj.conf", "#### QUORVAN WEB GATEWAY EXTENSION -- BEGIN ####\n");
+    machine.AddFile("C:\\Netscape\\config\\OBJ~1.CON", "#### QUORVAN WEB GATEWAY EXTENSION -- BEGIN ####\n");
     machine.AddKey("Software\\Quorvan\\DocumentServer");
     machine.AddKey("SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters");
     machine.keys["SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters"]["Filter DLLs"] = "a.dll";
     machine.metabase = std::make_unique<qvtest::FakeMetabase>(machine);
     machine.metabase->keys = {"/LM/W3SVC/Filters"};
     machine.metabase->data[{"/LM/W3SVC/Filters", 2040}].text = u"sspifilt";
+}
+
+void HoldToPlan(qvtest::FakePlatform& machine, const std::string& text) {
+    qv::check::Plan plan;
+    std::string error, out;
+    if (!qv::check::ReadPlan(text, plan, error)) {
+        QV_PROPERTY_DETAIL(!error.empty() && error.find('\n') == std::string::npos, error);
+        machine.AddFile(kPlanFile, text);
+        QV_PROPERTY(qv::check::RunVerify(machine.platform, machine.platform.files, kPlanFile, false, out) == 2);
+        QV_PROPERTY_DETAIL(out.find('\n') == out.size() - 1 && out.find(kPlanFile) != std::string::npos, out);
+        return;
+    }
     const auto files = machine.files;
     const qv::check::Verification verification = qv::check::Verify(machine.platform, plan);
     qvfuzz::ShowLog(machine.log);
@@ -101,5 +55,48 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QV_PROPERTY(machine.metabase->references == 0);
     const std::string json = qv::check::RenderVerification(plan, verification, "plan.json", true);
     QV_PROPERTY_DETAIL(!Json::parse(json, nullptr, false).is_discarded(), json);
+}
+
+void PlanReadsBackEqual(qvtest::FakePlatform& machine, unsigned char script, const std::string& list) {
+    machine.AddFile(kList, list);
+    qv::check::PreviewOptions options;
+    options.listFile = options.listPath = kList;
+    options.silent = script & 1;
+    options.logStays = script & 2;
+    for (int i = 2; i < 5; ++i) options.answers.push_back(script >> i & 1 ? qv::kIdYes : qv::kIdNo);
+    options.defaultAnswer = script & 0x20 ? qv::kIdYes : qv::kIdNo;
+    options.time = "2001-02-03T04:05:06Z";
+    const qv::check::Preview preview = qv::check::MakePreview(machine.platform, options);
+    qvfuzz::ShowLog(machine.log);
+    qv::check::Plan plan;
+    std::string error;
+    QV_PROPERTY_DETAIL(qv::check::ReadPlan(qv::check::RenderJson(preview, options), plan, error), error);
+    QV_PROPERTY(plan.listPath == kList && plan.machineName == preview.machineName && plan.time == options.time);
+    QV_PROPERTY(plan.silent == options.silent && plan.logStays == options.logStays &&
+                plan.listDeleted == preview.listDeleted);
+
+    std::vector<qv::check::Step> written;  // each with the piece its place in the plan names
+    const auto add = [&](std::vector<qv::check::Step> steps, int piece) {
+        for (qv::check::Step& step : steps) step.piece = piece, written.push_back(step);
+    };
+    add(preview.startup, -1);
+    for (std::size_t i = 0; i < preview.pieces.size(); ++i) add(preview.pieces[i].steps, static_cast<int>(i));
+    add(preview.cleanup, -2);
+    QV_PROPERTY(plan.steps.size() == written.size());
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        const qv::check::Step &was = written[i], &read = plan.steps[i];
+        QV_PROPERTY_DETAIL(read.piece == was.piece && Json(read) == Json(was) && Describe(read) == Describe(was),
+                           Json(was).dump() + " read back as " + Json(read).dump());
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    qvtest::FakePlatform machine;  // only ever read
+    LayOut(machine);
+    HoldToPlan(machine, bytes);
+    if (!bytes.empty()) PlanReadsBackEqual(machine, static_cast<unsigned char>(bytes[0]), bytes.substr(1));
     return 0;
 }

@@ -1,5 +1,6 @@
-// Reads of a machine that the preview, its planning platform and the
-// verification all make, in one form.
+// How the preview, its planning platform and the verification read a
+// machine, never asking for more than reading: keys opened with KEY_READ,
+// files read whole.
 #pragma once
 
 #include <cstddef>
@@ -10,15 +11,11 @@
 
 namespace qv::check {
 
-// KEY_READ: a preview or a verification never opens a key for more.
 constexpr unsigned long kKeyRead = 0x20019;
 
 // The whole file, appended to `bytes`; false when it can't be opened or read,
 // or grows past `limit` bytes.
 bool ReadAll(FileSystem& files, const std::string& path, std::string& bytes,
              std::size_t limit = std::numeric_limits<std::size_t>::max());
-
-// The machine's Windows folder; empty when it gives none.
-std::string WindowsDirectory(Platform& machine);
 
 }  // namespace qv::check

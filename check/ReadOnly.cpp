@@ -1,4 +1,4 @@
-#include "check/MachineReads.h"
+#include "check/ReadOnly.h"
 
 #include <memory>
 
@@ -13,12 +13,6 @@ bool ReadAll(FileSystem& files, const std::string& path, std::string& bytes, std
         bytes.append(buffer, static_cast<std::size_t>(got));
     }
     return true;
-}
-
-std::string WindowsDirectory(Platform& machine) {
-    char buffer[1024] = {};
-    const unsigned length = machine.system.GetWindowsDirectoryA(buffer, sizeof buffer);
-    return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
 }
 
 }  // namespace qv::check

@@ -1,6 +1,8 @@
-#include "platform/FullPathModel.h"
+#include "check/FullPathModel.h"
 
 #include <vector>
+
+#include "text/Text.h"
 
 namespace qv {
 
@@ -8,7 +10,6 @@ namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // The top folder that no ".." climbs above ("C:\", "\\server\share"), and what follows it.
 struct Rooted {
@@ -49,7 +50,8 @@ bool ModelFullPath(const std::string& path, const std::string& currentDirectory,
         tail = start.rest;
         start.rest.clear();
     } else if (text.size() >= 2 && text[1] == ':' && IsLetter(text[0])) {
-        const bool onCurrentDrive = current.top.size() == 3 && Upper(current.top[0]) == Upper(text[0]);
+        const bool onCurrentDrive =
+            current.top.size() == 3 && FoldedCase(current.top.substr(0, 2)) == FoldedCase(text.substr(0, 2));
         if (text.size() < 3 || text[2] != '\\')  // "C:name" goes on from that drive's current folder
             start = onCurrentDrive ? current : Rooted{text.substr(0, 2) + "\\", ""};
         else

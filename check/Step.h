@@ -1,0 +1,73 @@
+// One step the uninstaller would take that a user or the machine would see:
+// what the planning platform records, the preview and a kept plan show, and
+// the verification looks for. Its JSON is the plan file's.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace qv::check {
+
+enum class StepKind {
+    Box, Run, DeleteFolder, RemoveFolder, DeleteFile, WriteFile, Rename,
+    RewriteConfig,  // obj.conf written back without the web gateway's block
+    RemoveLog,      // the InstallShield uninstaller's work, as assumed
+    SetValue, DeleteKey, MetabaseDeleteKey, MetabaseSetData, CurrentDirectory, Note, Exit,
+};
+
+// The names a plan gives the kinds. A name not listed reads as Box, so the
+// reader tells an unknown name by writing the kind back.
+NLOHMANN_JSON_SERIALIZE_ENUM(StepKind, {
+    {StepKind::Box, "box"}, {StepKind::Run, "run"}, {StepKind::DeleteFolder, "delete-folder"},
+    {StepKind::RemoveFolder, "remove-folder"}, {StepKind::DeleteFile, "delete-file"},
+    {StepKind::WriteFile, "write-file"}, {StepKind::Rename, "rename"}, {StepKind::RewriteConfig, "rewrite-config"},
+    {StepKind::RemoveLog, "remove-log"}, {StepKind::SetValue, "set-value"}, {StepKind::DeleteKey, "delete-key"},
+    {StepKind::MetabaseDeleteKey, "metabase-delete-key"}, {StepKind::MetabaseSetData, "metabase-set-data"},
+    {StepKind::CurrentDirectory, "current-directory"}, {StepKind::Note, "note"}, {StepKind::Exit, "exit"},
+})
+
+// What a step is to a verification: something shown or started, a change
+// it can look for, or a note of the run's own.
+enum class StepRole { Shown, Change, Note };
+StepRole RoleOf(StepKind kind);
+
+struct Step {
+    StepKind kind = StepKind::Note;
+    std::string target;  // the command line, path, key or box text
+    std::string detail;  // caption, flags, title, value
+    int answer = 0;      // the button a box was answered with
+    unsigned style = 0;  // a box's style; a started program's show flag, which a plan does not keep
+    int piece = -1;      // the list piece being carried out; -1 before the list, -2 in the closing clean-up
+    std::string value;   // the value a registry or metabase value is set to
+    unsigned long identifier = 0;  // the metabase value's identifier
+    std::string fails;     // why the machine as read makes this call fail; empty when it is taken to succeed
+    std::string question;  // the question whose Yes this change needs
+};
+
+// A box's answer as a plan names it: yes, no or ok.
+std::string AnswerName(int answer);
+
+// One step in the preview's words.
+std::string Describe(const Step& step);
+
+// A text in the system's code page as JSON holds it: each byte the character
+// of that number (Latin-1), so that every byte survives the round trip.
+std::string JsonText(const std::string& bytes);
+
+// What makes a document no plan, in one line; ReadPlan says where.
+struct PlanError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The text field `name` as code-page bytes; false when it is absent and not
+// `required`. Throws PlanError.
+bool ReadText(const nlohmann::ordered_json& object, const char* name, std::string& out, bool required = true);
+
+// A step as a plan keeps it: the fields its kind uses, those that are empty left out.
+void to_json(nlohmann::ordered_json& json, const Step& step);
+// Throws PlanError; `piece` is left as it is.
+void from_json(const nlohmann::ordered_json& json, Step& step);
+
+}  // namespace qv::check
