@@ -7,10 +7,14 @@
 #include "text/PathText.h"
 #include "text/Text.h"
 #include "uninstall/ClosingCleanup.h"
+#include "uninstall/StepKind.h"
 
 namespace qv {
 
 namespace {
+
+// The kind's name and the blank before its target.
+std::string Kind(StepKind kind) { return std::string(StepKindName(kind)) + " "; }
 
 const char* Answer(int answer) {
     switch (answer) {
@@ -75,7 +79,7 @@ public:
     }
     HResult DeleteKey(MetadataHandle handle, const std::u16string& path) override {
         const HResult result = real_->DeleteKey(handle, path);
-        recorder_.Change("metabase-delete-key " + KeyOf(handle) + Narrowed(path), result >= 0, ErrorOf(result));
+        recorder_.Change(Kind(StepKind::MetabaseDeleteKey) + KeyOf(handle) + Narrowed(path), result >= 0, ErrorOf(result));
         return result;
     }
     HResult SetData(MetadataHandle handle, const std::u16string& path, MetadataRecord& record) override {
@@ -87,7 +91,7 @@ public:
             text.push_back(c);
         }
         const HResult result = real_->SetData(handle, path, record);
-        recorder_.Change("metabase-set-data " + KeyOf(handle) + Narrowed(path) + " identifier " +
+        recorder_.Change(Kind(StepKind::MetabaseSetData) + KeyOf(handle) + Narrowed(path) + " identifier " +
                              std::to_string(record.identifier) + " -> \"" + Visible(Narrowed(text)) + "\"",
                          result >= 0, ErrorOf(result));
         return result;
@@ -157,13 +161,13 @@ void RecordingPlatform::OnCleanup() {
 int RecordingPlatform::Show(const std::string& text, const std::string& title, unsigned style) {
     const int answer = real_.boxes.Show(text, title, style);
     if (text == kUninstallAborted || text == kUninstallCompleted) log_.SetOutcome(text);
-    log_.Write("box [" + title + "] \"" + Visible(text) + "\" -> " + Answer(answer));
+    log_.Write(Kind(StepKind::Box) + "[" + title + "] \"" + Visible(text) + "\" -> " + Answer(answer));
     return answer;
 }
 
 int RecordingPlatform::ShowWide(const std::u16string& text, const std::u16string& title, unsigned style) {
     const int answer = real_.boxes.ShowWide(text, title, style);
-    log_.Write("box [" + Narrowed(title) + "] \"" + Visible(Narrowed(text)) + "\" -> " + Answer(answer));
+    log_.Write(Kind(StepKind::Box) + "[" + Narrowed(title) + "] \"" + Visible(Narrowed(text)) + "\" -> " + Answer(answer));
     return answer;
 }
 
@@ -172,7 +176,7 @@ std::unique_ptr<ByteSource> RecordingPlatform::OpenForReading(const std::string&
 }
 
 std::unique_ptr<ByteSink> RecordingPlatform::OpenForWriting(const std::string& path) {
-    const std::string what = (!configPath_.empty() && SamePath(path, configPath_) ? "rewrite-config " : "write-file ") + path;
+    const std::string what = Kind(!configPath_.empty() && SamePath(path, configPath_) ? StepKind::RewriteConfig : StepKind::WriteFile) + path;
     std::unique_ptr<ByteSink> sink = real_.files.OpenForWriting(path);
     if (!sink) {
         ChangeKeepingLastError(what, false);
@@ -184,25 +188,25 @@ std::unique_ptr<ByteSink> RecordingPlatform::OpenForWriting(const std::string& p
 
 bool RecordingPlatform::DeleteFileA(const std::string& path) {
     const bool done = real_.files.DeleteFileA(path);
-    ChangeKeepingLastError("delete-file " + path, done);
+    ChangeKeepingLastError(Kind(StepKind::DeleteFile) + path, done);
     return done;
 }
 
 bool RecordingPlatform::RemoveDirectoryA(const std::string& path) {
     const bool done = real_.files.RemoveDirectoryA(path);
-    ChangeKeepingLastError("remove-folder " + path, done);
+    ChangeKeepingLastError(Kind(StepKind::RemoveFolder) + path, done);
     return done;
 }
 
 bool RecordingPlatform::SetCurrentDirectoryA(const std::string& path) {
     const bool done = real_.files.SetCurrentDirectoryA(path);
-    ChangeKeepingLastError("current-directory " + path, done);
+    ChangeKeepingLastError(Kind(StepKind::CurrentDirectory) + path, done);
     return done;
 }
 
 int RecordingPlatform::SHFileOperationA(ShellFileOperation& request) {
     const int result = real_.files.SHFileOperationA(request);
-    Change("delete-folder " + std::string(request.pFrom ? request.pFrom : ""), result == 0,
+    Change(Kind(StepKind::DeleteFolder) + std::string(request.pFrom ? request.pFrom : ""), result == 0,
            static_cast<unsigned long>(result));
     return result;
 }
@@ -215,7 +219,7 @@ unsigned long RecordingPlatform::MoveFileA(const std::string& from, const std::s
     const unsigned long status = real_.files.MoveFileA(from, to);
     // Nothing there, or a name already taken, is the caller's to deal with: it tries the next.
     if (status != kErrorFileNotFound && status != kErrorAlreadyExists && status != kErrorFileExists)
-        Change("rename " + from + " -> " + to, status == kErrorSuccess, status);
+        Change(Kind(StepKind::Rename) + from + " -> " + to, status == kErrorSuccess, status);
     return status;
 }
 
@@ -236,12 +240,12 @@ bool RecordingPlatform::CreateProcessA(const std::string& commandLine, bool inhe
     const bool started = real_.processes.CreateProcessA(commandLine, inheritHandles, creationFlags, startup, info);
     if (!started) {
         const unsigned long error = real_.errors.GetLastError();
-        log_.Write("run " + Visible(commandLine) + ": Cannot run: " + log_.ErrorText(error));
+        log_.Write(Kind(StepKind::Run) + Visible(commandLine) + ": Cannot run: " + log_.ErrorText(error));
         real_.errors.SetLastError(error);
         return false;
     }
     command_ = Command{info.process, commandLine, real_.system.GetTickCount(), false};
-    log_.Write("run " + Visible(commandLine) + ": started");
+    log_.Write(Kind(StepKind::Run) + Visible(commandLine) + ": started");
     return true;
 }
 
@@ -249,7 +253,7 @@ unsigned long RecordingPlatform::WaitForSingleObject(Handle process, unsigned lo
     const unsigned long result = real_.processes.WaitForSingleObject(process, milliseconds);
     if (result == kWaitObject0 && process == command_.process && command_.process != 0 && !command_.ended) {
         command_.ended = true;
-        log_.Write("run " + Visible(command_.commandLine) + ": ended after " +
+        log_.Write(Kind(StepKind::Run) + Visible(command_.commandLine) + ": ended after " +
                    Seconds(real_.system.GetTickCount() - command_.started));
     }
     return result;
@@ -280,7 +284,7 @@ long RecordingPlatform::SetValue(Handle key, const std::string& name, unsigned l
                                  unsigned long size) {
     const long status = real_.registry.SetValue(key, name, type, data, size);
     const auto open = keys_.find(key);
-    Change("set-value " + (open == keys_.end() ? std::string("?") : open->second) + "\\" + name + " -> \"" +
+    Change(Kind(StepKind::SetValue) + (open == keys_.end() ? std::string("?") : open->second) + "\\" + name + " -> \"" +
                Visible(std::string(data, size)) + "\"",
            status == kErrorSuccess, static_cast<unsigned long>(status));
     return status;
@@ -288,7 +292,7 @@ long RecordingPlatform::SetValue(Handle key, const std::string& name, unsigned l
 
 long RecordingPlatform::DeleteKey(const std::string& subKey) {
     const long status = real_.registry.DeleteKey(subKey);
-    Change("delete-key " + subKey, status == kErrorSuccess, static_cast<unsigned long>(status));
+    Change(Kind(StepKind::DeleteKey) + subKey, status == kErrorSuccess, static_cast<unsigned long>(status));
     return status;
 }
 
@@ -314,7 +318,7 @@ int RecordingPlatform::RunModal(int templateId, DialogHandler& handler) {
     command_ = Command();
     const int result = real_.dialogs.RunModal(templateId, handler);
     if (command_.process != 0 && !command_.ended)
-        log_.Write("run " + Visible(command_.commandLine) + ": the wait was ended after " +
+        log_.Write(Kind(StepKind::Run) + Visible(command_.commandLine) + ": the wait was ended after " +
                    Seconds(real_.system.GetTickCount() - command_.started) +
                    " (Escape or the close box); the program runs on");
     command_ = Command();

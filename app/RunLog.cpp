@@ -13,7 +13,6 @@ namespace qv {
 namespace {
 
 constexpr std::size_t kMostEarlyEvents = 1000;  // a usage box per token, at most, comes before the log opens
-constexpr unsigned long kOsVersionInfoSize = 148;  // OSVERSIONINFOA
 
 std::string Number(unsigned long value) { return std::to_string(value); }
 

@@ -1,6 +1,5 @@
 // How the preview, its planning platform and the verification read a
-// machine, never asking for more than reading: keys opened with KEY_READ,
-// files read whole.
+// machine's files: whole, never asking for more than reading.
 #pragma once
 
 #include <cstddef>
@@ -10,8 +9,6 @@
 #include "platform/Platform.h"
 
 namespace qv::check {
-
-constexpr unsigned long kKeyRead = 0x20019;
 
 // The whole file, appended to `bytes`; false when it can't be opened or read,
 // or grows past `limit` bytes.

@@ -37,6 +37,12 @@ unsigned long Number(const Json& object, const char* name, const char* otherwise
 
 }  // namespace
 
+StepKind KindNamed(const std::string& name) {
+    for (int k = 0; k < kStepKinds; ++k)
+        if (name == StepKindName(static_cast<StepKind>(k))) return static_cast<StepKind>(k);
+    throw PlanError("\"" + name + "\" is no kind of step");
+}
+
 StepRole RoleOf(StepKind kind) {
     switch (kind) {
     case StepKind::Box: case StepKind::Run:
@@ -132,8 +138,7 @@ void from_json(const Json& json, Step& step) {
     const bool answered = ReadText(json, "answer", answer, false);
     ReadText(json, "fails", step.fails, false);
     ReadText(json, "question", step.question, false);
-    step.kind = json.at("kind").get<StepKind>();
-    if (Json(step.kind) != json.at("kind")) throw PlanError("\"" + kind + "\" is no kind of step");
+    step.kind = KindNamed(kind);
     if (answered) step.answer = answer == "yes" ? kIdYes : answer == "no" ? kIdNo : kIdOk;
     step.style = static_cast<unsigned>(Number(json, "style", "\"style\" is not a box's style"));
     step.identifier = Number(json, "identifier", "\"identifier\" is not a metabase identifier");

@@ -8,25 +8,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "uninstall/StepKind.h"
+
 namespace qv::check {
 
-enum class StepKind {
-    Box, Run, DeleteFolder, RemoveFolder, DeleteFile, WriteFile, Rename,
-    RewriteConfig,  // obj.conf written back without the web gateway's block
-    RemoveLog,      // the InstallShield uninstaller's work, as assumed
-    SetValue, DeleteKey, MetabaseDeleteKey, MetabaseSetData, CurrentDirectory, Note, Exit,
-};
+using qv::StepKind;
 
-// The names a plan gives the kinds. A name not listed reads as Box, so the
-// reader tells an unknown name by writing the kind back.
-NLOHMANN_JSON_SERIALIZE_ENUM(StepKind, {
-    {StepKind::Box, "box"}, {StepKind::Run, "run"}, {StepKind::DeleteFolder, "delete-folder"},
-    {StepKind::RemoveFolder, "remove-folder"}, {StepKind::DeleteFile, "delete-file"},
-    {StepKind::WriteFile, "write-file"}, {StepKind::Rename, "rename"}, {StepKind::RewriteConfig, "rewrite-config"},
-    {StepKind::RemoveLog, "remove-log"}, {StepKind::SetValue, "set-value"}, {StepKind::DeleteKey, "delete-key"},
-    {StepKind::MetabaseDeleteKey, "metabase-delete-key"}, {StepKind::MetabaseSetData, "metabase-set-data"},
-    {StepKind::CurrentDirectory, "current-directory"}, {StepKind::Note, "note"}, {StepKind::Exit, "exit"},
-})
+// The kind of that name; throws PlanError for a name no kind has.
+StepKind KindNamed(const std::string& name);
 
 // What a step is to a verification: something shown or started, a change
 // it can look for, or a note of the run's own.
@@ -71,3 +60,15 @@ void to_json(nlohmann::ordered_json& json, const Step& step);
 void from_json(const nlohmann::ordered_json& json, Step& step);
 
 }  // namespace qv::check
+
+namespace qv {
+// A kind in JSON, as a plan names it; a name that no kind has throws check::PlanError.
+template <typename Json>
+void to_json(Json& json, StepKind kind) {
+    json = StepKindName(kind);
+}
+template <typename Json>
+void from_json(const Json& json, StepKind& kind) {
+    kind = check::KindNamed(json.template get<std::string>());
+}
+}  // namespace qv

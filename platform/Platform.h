@@ -170,7 +170,8 @@ public:
     virtual bool CloseHandle(Handle handle) = 0;
 };
 
-enum : unsigned long { kKeyAllAccess = 0xF003F, kRegSz = 1 };
+// KEY_READ is all a preview or a verification ever opens a key for.
+enum : unsigned long { kKeyAllAccess = 0xF003F, kKeyRead = 0x20019, kRegSz = 1 };
 
 // The registry under HKEY_LOCAL_MACHINE, the only root the uninstaller uses.
 class Registry {
@@ -229,6 +230,7 @@ struct OsVersionInfo {
     unsigned long dwPlatformId = 0;
 };
 enum : unsigned long { kPlatformWin32Windows = 1, kPlatformWin32Nt = 2 };
+constexpr unsigned long kOsVersionInfoSize = 148;  // sizeof(OSVERSIONINFOA)
 
 class SystemInfo {
 public:

@@ -7,6 +7,7 @@
 
 #include "check/FullPathModel.h"
 #include "text/PathText.h"
+#include "text/Text.h"
 
 namespace qvtest {
 
@@ -22,18 +23,10 @@ const T* ForCommand(const std::map<std::string, T>& table, const std::string& co
     return nullptr;
 }
 
-std::string Hex(unsigned long value, int width = 0) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%0*lX", width, value);
-    return text;
-}
-
+// `path` lies inside `folder`, not being it.
 bool Under(const std::string& path, const std::string& folder) {
-    if (path.size() <= folder.size() || path[folder.size()] != '\\') return false;
-    return !NoCase()(path.substr(0, folder.size()), folder) && !NoCase()(folder, path.substr(0, folder.size()));
+    return qv::PathWithin(path, folder) && !qv::SamePath(path, folder);
 }
-
-bool Same(const std::string& a, const std::string& b) { return !NoCase()(a, b) && !NoCase()(b, a); }
 
 std::string Parent(const std::string& path) {
     const std::size_t slash = path.find_last_of('\\');
@@ -41,12 +34,6 @@ std::string Parent(const std::string& path) {
 }
 
 bool IsDriveRoot(const std::string& path) { return path.size() == 3 && path[1] == ':' && path[2] == '\\'; }
-
-// `path` is `folder` or lies inside it; every path of its drive when `folder` is a drive's top.
-bool Within(const std::string& path, const std::string& folder) {
-    if (IsDriveRoot(folder)) return path.size() >= 3 && Same(path.substr(0, 3), folder);
-    return Same(path, folder) || Under(path, folder);
-}
 
 }  // namespace
 
@@ -251,7 +238,7 @@ std::string FakePlatform::Named(const std::string& path) const {
 
 int FakePlatform::Show(const std::string& text, const std::string& title, unsigned style) {
     if (Inject("MessageBoxA " + title)) return 0;
-    Log("box " + title + "|" + text + "|" + Hex(style));
+    Log("box " + title + "|" + text + "|" + qv::Hex(style));
     // The box's message loop delivers the running dialog's timer, as Windows does.
     if (handler_ && window_->timerRunning && !window_->ended && boxDepth_ < 3) {
         ++boxDepth_;
@@ -270,7 +257,7 @@ int FakePlatform::Show(const std::string& text, const std::string& title, unsign
 
 int FakePlatform::ShowWide(const std::u16string& text, const std::u16string& title, unsigned style) {
     if (Inject("MessageBoxW " + Utf8(title))) return 0;
-    Log("boxw " + Utf8(title) + "|" + Utf8(text) + "|" + Hex(style));
+    Log("boxw " + Utf8(title) + "|" + Utf8(text) + "|" + qv::Hex(style));
     return qv::kIdOk;
 }
 
@@ -340,7 +327,7 @@ bool FakePlatform::RemoveDirectoryA(const std::string& path) {
     const bool busy = std::any_of(files.begin(), files.end(), [&](const auto& f) { return Under(f.first, path); }) ||
                       std::any_of(directories.begin(), directories.end(),
                                   [&](const std::string& d) { return Under(d, path); });
-    if (!directories.count(path) || busy || Same(path, currentDirectory)) {
+    if (!directories.count(path) || busy || qv::SamePath(path, currentDirectory)) {
         lastError = directories.count(path) ? 145 /* ERROR_DIR_NOT_EMPTY */ : qv::kErrorFileNotFound;
         return false;
     }
@@ -366,16 +353,16 @@ int FakePlatform::SHFileOperationA(qv::ShellFileOperation& request) {
     Require(from[path.size() + 1] == '\0', "pFrom names one path and ends in two NUL bytes: " + path);
     Require(request.wFunc == qv::kFoDelete && request.hwnd == 0 && request.pTo == nullptr,
             "a deletion with no owner and no target");
-    Log("shell " + path + "|" + Hex(request.fFlags) + "|" +
+    Log("shell " + path + "|" + qv::Hex(request.fFlags) + "|" +
         (request.lpszProgressTitle ? request.lpszProgressTitle : "(none)"));
     if (shellFailures.count(path)) return shellFailures[path];
     const std::string named = Named(path);
     if (named.empty() || !(IsDriveRoot(named) || Exists(named))) return qv::kErrorFileNotFound;
     // A folder that is some process's current directory cannot go; a whole drive goes but for that.
-    if (!IsDriveRoot(named) && Within(currentDirectory, named)) return qv::kErrorSharingViolation;
-    for (auto it = files.begin(); it != files.end();) it = Within(it->first, named) ? files.erase(it) : ++it;
+    if (!IsDriveRoot(named) && qv::PathWithin(currentDirectory, named)) return qv::kErrorSharingViolation;
+    for (auto it = files.begin(); it != files.end();) it = qv::PathWithin(it->first, named) ? files.erase(it) : ++it;
     for (auto it = directories.begin(); it != directories.end();)
-        it = Within(*it, named) && !Within(currentDirectory, *it) ? directories.erase(it) : ++it;
+        it = qv::PathWithin(*it, named) && !qv::PathWithin(currentDirectory, *it) ? directories.erase(it) : ++it;
     return 0;
 }
 
@@ -429,7 +416,7 @@ unsigned long FakePlatform::MoveFileA(const std::string& from, const std::string
     const auto renamed = [&](const std::string& path) { return to + path.substr(from.size()); };
     PathMap<std::string> moved;
     for (auto it = files.begin(); it != files.end();) {
-        if (!Within(it->first, from)) {
+        if (!qv::PathWithin(it->first, from)) {
             ++it;
             continue;
         }
@@ -438,7 +425,7 @@ unsigned long FakePlatform::MoveFileA(const std::string& from, const std::string
     }
     PathSet movedFolders;
     for (auto it = directories.begin(); it != directories.end();) {
-        if (!Within(*it, from)) {
+        if (!qv::PathWithin(*it, from)) {
             ++it;
             continue;
         }
@@ -495,7 +482,7 @@ bool FakePlatform::CloseHandle(qv::Handle handle) {
 long FakePlatform::OpenKey(const std::string& subKey, unsigned long access, qv::Handle& key) {
     if (Inject("RegOpenKeyExA " + subKey)) return key = 0, qv::kErrorAccessDenied;
     const long status = keys.count(subKey) ? qv::kErrorSuccess : qv::kErrorFileNotFound;
-    Log("regopen " + subKey + "|" + Hex(access) + " -> " + std::to_string(status));
+    Log("regopen " + subKey + "|" + qv::Hex(access) + " -> " + std::to_string(status));
     key = 0;
     if (status == qv::kErrorSuccess) {
         key = nextHandle_++;
@@ -580,7 +567,7 @@ bool FakePlatform::FormatMessageW(unsigned long flags, unsigned long messageId, 
             "wide system texts come from the system, allocated, in the user's language");
     if (codesWithoutText.count(messageId)) return false;
     if (codesWithInserts.count(messageId) && !(flags & qv::kFormatMessageIgnoreInserts)) return false;
-    text = Utf16("system text for " + Hex(messageId, 8) +
+    text = Utf16("system text for " + qv::Hex(messageId, 8) +
                  ((flags & qv::kFormatMessageIgnoreInserts) ? " (inserts left)" : ""));
     return true;
 }
@@ -601,7 +588,7 @@ unsigned FakePlatform::GetWindowsDirectoryA(char* buffer, unsigned size) {
 bool FakePlatform::GetVersionExA(qv::OsVersionInfo& info) {
     if (Inject("GetVersionExA")) return false;
     Log("version " + std::to_string(info.dwOSVersionInfoSize));
-    if (info.dwOSVersionInfoSize != 148) return false;
+    if (info.dwOSVersionInfoSize != qv::kOsVersionInfoSize) return false;
     info.dwMajorVersion = 4;
     info.dwPlatformId = platformId;
     return true;
@@ -707,7 +694,7 @@ qv::HResult FakePlatform::CoCreateInstance(const qv::Guid& clsid, unsigned long 
     qv::HResult result = static_cast<qv::HResult>(0x80040154);  // REGDB_E_CLASSNOTREG
     if (metabase) result = metabase->createResult;
     Log("cocreate " + GuidText(clsid) + " " + std::to_string(context) + " " + GuidText(iid) + " -> " +
-        Hex(static_cast<std::uint32_t>(result), 8));
+        qv::Hex(static_cast<std::uint32_t>(result), 8));
     if (result >= 0) {
         ++metabase->references;
         object = metabase.get();
@@ -767,7 +754,7 @@ qv::HResult FakeMetabase::Result(const std::string& call, const std::string& arg
     qv::HResult result = failure == failures.end() ? ok : failure->second;
     if (fake_.Inject("IMSAdminBase::" + call)) result = static_cast<qv::HResult>(0x80004005);
     fake_.Log("mb " + call + (arguments.empty() ? "" : " " + arguments) + " -> " +
-              Hex(static_cast<std::uint32_t>(result), 8));
+              qv::Hex(static_cast<std::uint32_t>(result), 8));
     return result;
 }
 

@@ -18,8 +18,6 @@ int RunClosingCleanup(Platform& platform, CleanupState& state, const std::string
 extern const char kUninstallAborted[];
 extern const char kUninstallCompleted[];
 
-constexpr unsigned long kOsVersionInfoSize = 148;  // OSVERSIONINFOA
-
 // The machine's Windows folder; false when it gives none.
 bool ReadWindowsDirectory(Platform& platform, std::string& windows);
 

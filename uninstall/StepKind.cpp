@@ -1,0 +1,27 @@
+#include "uninstall/StepKind.h"
+
+namespace qv {
+
+const char* StepKindName(StepKind kind) {
+    switch (kind) {
+    case StepKind::Box: return "box";
+    case StepKind::Run: return "run";
+    case StepKind::DeleteFolder: return "delete-folder";
+    case StepKind::RemoveFolder: return "remove-folder";
+    case StepKind::DeleteFile: return "delete-file";
+    case StepKind::WriteFile: return "write-file";
+    case StepKind::Rename: return "rename";
+    case StepKind::RewriteConfig: return "rewrite-config";
+    case StepKind::RemoveLog: return "remove-log";
+    case StepKind::SetValue: return "set-value";
+    case StepKind::DeleteKey: return "delete-key";
+    case StepKind::MetabaseDeleteKey: return "metabase-delete-key";
+    case StepKind::MetabaseSetData: return "metabase-set-data";
+    case StepKind::CurrentDirectory: return "current-directory";
+    case StepKind::Note: return "note";
+    case StepKind::Exit: return "exit";
+    }
+    return "";  // not reached: every kind is named above
+}
+
+}  // namespace qv
