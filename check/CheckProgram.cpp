@@ -13,9 +13,10 @@ namespace {
 const char kCheckUsage[] =
     "usage: qvuninst-check [--json] [--silent] [--answer yes|no] [--answers YN...] [--log-stays] [--machine]\n"
     "                      LIST [LIST_PATH_AS_GIVEN]\n"
-    "       qvuninst-check [--json] --verify PLAN\n"
+    "       qvuninst-check [--json] --verify PLAN [--log RUN_LOG]\n"
     "Shows what QvUnInstall -p LIST_PATH_AS_GIVEN would do with the uninstall list LIST, changing nothing;\n"
-    "with --json the preview is a plan to keep. --verify tells which of a kept plan's changes this machine shows.\n";
+    "with --json the preview is a plan to keep. --verify tells which of a kept plan's changes this machine shows;\n"
+    "with --log, the line of the run's log (QvUnInstall -l) that says why a step is not done.\n";
 
 // When the plan is made, in UTC.
 std::string Now() {
@@ -39,6 +40,8 @@ CheckCommand ParseCheckArguments(const std::vector<std::string>& arguments) {
             o.json = true;
         } else if (a == "--verify" && hasValue) {
             o.verify = arguments[++i];
+        } else if (a == "--log" && hasValue) {
+            o.runLog = arguments[++i];
         } else if (a == "--silent") {
             o.silent = true;
         } else if (a == "--machine") {
@@ -59,7 +62,11 @@ CheckCommand ParseCheckArguments(const std::vector<std::string>& arguments) {
     }
     if (!o.verify.empty()) {
         if (!paths.empty() || o.silent || o.logStays || !o.answers.empty())
-            command.error = "--verify takes a plan and nothing but --json and --machine";
+            command.error = "--verify takes a plan and nothing but --json, --machine and --log";
+        return command;
+    }
+    if (!o.runLog.empty()) {
+        command.error = "--log goes with --verify";
         return command;
     }
     if (paths.empty() || paths.size() > 2) {
@@ -87,8 +94,8 @@ int CheckProgram(const char* program, const std::vector<std::string>& arguments,
     int status;
     if (!command.options.verify.empty()) {
         // Where there is no machine to read, the empty one stands in: every change shows as made.
-        status = RunVerify(machine ? *machine : empty.Get(), listFiles, command.options.verify, command.options.json,
-                           out);
+        status = RunVerify(machine ? *machine : empty.Get(), listFiles, command.options.verify,
+                           command.options.runLog, command.options.json, out);
         if (status == 2) out = program + (": " + out);
     } else {
         PreviewOptions options = command.options;

@@ -16,6 +16,7 @@ struct PreviewOptions : PlanningOptions {
     bool machine = false;  // the reading platform is the live machine
     std::string time;      // when the plan is made
     std::string verify;    // the kept plan to hold the machine to, instead of a preview
+    std::string runLog;    // with verify: the run's log (QvUnInstall -l), read for why a step is not done
 };
 
 struct Warning {

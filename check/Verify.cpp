@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "check/ReadOnly.h"
+#include "check/RunLogReasons.h"
 #include "text/PathText.h"
 #include "text/Text.h"
 #include "uninstall/ClosingCleanup.h"
@@ -251,6 +252,7 @@ std::string RenderVerification(const Plan& plan, const Verification& verificatio
             Json step = {{"kind", s.step.kind}, {"target", JsonText(s.step.target)}, {"state", StateName(s.state)}};
             if (!s.why.empty()) step["why"] = JsonText(s.why);
             if (!s.step.question.empty()) step["question"] = JsonText(s.step.question);
+            if (!s.log.empty()) step["log"] = JsonText(s.log);
             steps.push_back(step);
         }
         for (const Leftover& l : verification.leftovers)
@@ -281,6 +283,7 @@ std::string RenderVerification(const Plan& plan, const Verification& verificatio
         Step step = s.step;
         step.fails.clear();  // the why tells the failure the plan foresaw
         out += "  " + state + Describe(step) + (s.why.empty() ? "" : ": " + s.why) + "\n";
+        if (!s.log.empty()) out += std::string(17, ' ') + Visible(s.log) + "\n";
     }
     out += "\nleftovers of the family: " + std::to_string(verification.leftovers.size()) + "\n";
     for (const Leftover& l : verification.leftovers) out += "  " + std::string(LeftoverName(l.kind)) + l.target + "\n";
@@ -290,9 +293,19 @@ std::string RenderVerification(const Plan& plan, const Verification& verificatio
     return out;
 }
 
-int RunVerify(Platform& machine, FileSystem& files, const std::string& planFile, bool json, std::string& out) {
-    std::string text, error;
+int RunVerify(Platform& machine, FileSystem& files, const std::string& planFile, const std::string& runLog, bool json,
+              std::string& out) {
+    std::string text, error, logText;
     Plan plan;
+    RunLogLines log;
+    if (!runLog.empty() && !ReadAll(files, runLog, logText, kMaxPlanBytes)) {
+        out = "cannot read the run's log " + runLog + "\n";
+        return 2;
+    }
+    if (!runLog.empty() && !ReadRunLog(logText, log, error)) {
+        out = "the run's log " + runLog + " cannot be used: " + error + "\n";
+        return 2;
+    }
     if (!ReadAll(files, planFile, text, kMaxPlanBytes)) {
         out = "cannot read the plan " + planFile + "\n";
         return 2;
@@ -302,7 +315,9 @@ int RunVerify(Platform& machine, FileSystem& files, const std::string& planFile,
         return 2;
     }
     try {
-        const Verification verification = Verify(machine, plan);
+        Verification verification = Verify(machine, plan);
+        for (VerifiedStep& step : verification.steps)
+            if (step.state == StepState::NotDone) step.log = WhatTheLogSays(log, step.step);
         out = RenderVerification(plan, verification, planFile, json);
         return verification.Complete() ? 0 : 1;
     } catch (const std::exception& e) {  // out of memory, say: still one line, never a crash

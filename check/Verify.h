@@ -16,6 +16,7 @@ struct VerifiedStep {
     Step step;
     StepState state = StepState::NotCheckable;
     std::string why;  // what was found, when the step is not done or can't be checked
+    std::string log;  // what the run's log says of a step that is not done
 };
 
 // A place the closing clean-up looks at that still holds something of the family.
@@ -41,8 +42,10 @@ std::string RenderVerification(const Plan& plan, const Verification& verificatio
                                bool json);
 
 // Reads the plan at `planFile` through `files` and holds `machine` to it,
-// printing to `out`. 0 when the verification is complete, 1 when it is not,
-// 2 when the plan can't be read or is none; `out` is then one line saying why.
-int RunVerify(Platform& machine, FileSystem& files, const std::string& planFile, bool json, std::string& out);
+// printing to `out`; with a `runLog`, each step not done gets the log's word
+// on it. 0 when the verification is complete, 1 when it is not, 2 when the
+// plan or the log can't be read or is none; `out` is then one line saying why.
+int RunVerify(Platform& machine, FileSystem& files, const std::string& planFile, const std::string& runLog, bool json,
+              std::string& out);
 
 }  // namespace qv::check

@@ -1,12 +1,18 @@
 #!/usr/bin/env python3
 """Demonstration: a small Quorvan installation in a fresh Wine prefix,
-uninstalled from start to end by the real QvUnInstall.exe, with the answers
-a user would give scripted, a before/after report and screenshots of the
-confirmation box, a progress dialog and the install-root question.
+uninstalled from start to end by the real QvUnInstall.exe as an
+administrator would do it: the plan first (QvUninstCheck.exe --machine
+--json), then the run with its log (-l) and the answers a user would give
+scripted, the log itself, and the verification of the machine against the
+plan with the log beside it (--verify --log). A before/after report and
+screenshots of the confirmation box, a progress dialog and the install-root
+question go with it.
 
-  demo.py --exe QvUnInstall.exe --robot robot.exe --standin standin.exe --shots DIR
+  demo.py --exe QvUnInstall.exe --check QvUninstCheck.exe --robot robot.exe --standin standin.exe
+          --metabase metabase.dll --shots DIR
 """
 import argparse
+import json
 import os
 import shutil
 import subprocess
@@ -55,6 +61,8 @@ OBJ_CONF_BYTES = (b'Init fn="load-types" mime-types="mime.types"\r\n'
                   b"Service method=(GET|HEAD) fn=send-file\r\n"
                   b"</Object>\r\n")
 ANSWERS = "YYY"  # the confirmation, the install directory, the install root
+PLAN = winebox.HARNESS_DIR + r"\plan.json"
+RUN_LOG = winebox.HARNESS_DIR + r"\uninstall.log"
 
 
 def lay_out(m, dll):
@@ -120,6 +128,27 @@ def screenshot(display, path, rect, margin=24):
         os.replace(tmp, path)
 
 
+def check(m, env, *args):
+    """QvUninstCheck.exe in the prefix: its exit status and what it printed."""
+    env = dict(m.env, **{"QV_" + k: str(v) for k, v in env.items()})
+    env["QV_METABASE_JOURNAL"] = winebox.HARNESS_DIR + r"\check-metabase.jsonl"
+    r = m.wine([winebox.CHECK_PATH] + list(args), env=env)
+    return r.returncode, r.stdout.decode("latin-1")
+
+
+def plan(m, env):
+    """The plan a deployment tool keeps before the run, and its steps in short."""
+    code, out = check(m, env, "--machine", "--json", "--answers", ANSWERS, LIST, LIST)
+    m.write(PLAN, out[out.index("{"):].encode("latin-1"))
+    document = json.loads(out[out.index("{"):])
+    steps = list(document["startup"])
+    for piece in document["pieces"]:
+        steps += piece["steps"]
+    steps += document["cleanup"]
+    return code, ["%-20s %s" % (s["kind"], s["target"].replace("\n", "\\n")) for s in steps
+                  if s["kind"] not in ("current-directory", "note")]
+
+
 def show(title, lines):
     print(title)
     for line in lines or ["(none)"]:
@@ -144,6 +173,7 @@ def photograph(display, transcript, shots):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--exe", required=True)
+    ap.add_argument("--check", required=True, help="QvUninstCheck.exe, which plans and verifies")
     ap.add_argument("--robot", required=True)
     ap.add_argument("--standin", required=True)
     ap.add_argument("--metabase", required=True, help="the stand-in metabase DLL")
@@ -162,21 +192,31 @@ def main():
             print("booting a fresh %s prefix ..." % bits)
             pristine = os.path.join(scratch, "pristine")
             winebox.make_pristine(pristine, display.name)
-            m = winebox.Machine(pristine, display.name, opts.exe, opts.robot, opts.standin)
+            m = winebox.Machine(pristine, display.name, opts.exe, opts.robot, opts.standin, check=opts.check)
             lay_out(m, opts.metabase)
             files_before, reg_before = files(m), registry(m)
             filters_before, conf_before = filters(m), obj_conf(m)
+            env = {"ISUNINST_DELETELOG": 1, **metabase.standin_env(STORE)}
+            plan_code, planned = plan(m, env)
 
             # The management server takes a few seconds, long enough to
             # photograph its progress dialog; each box stays up 1.5 s.
-            proc, transcript, journal = m.start("-p " + LIST, answers=ANSWERS, answer_delay=1500, standin_env={
-                "MGMTSRVR_SLEEP": 4000, "ISUNINST_DELETELOG": 1, **metabase.standin_env(STORE)}, timeout_ms=90000)
+            proc, transcript, journal = m.start("-p %s -l %s" % (LIST, RUN_LOG), answers=ANSWERS, answer_delay=1500,
+                                                standin_env=dict(env, MGMTSRVR_SLEEP=4000), timeout_ms=90000)
             taken = photograph(display.name, transcript, shots)
             run = winebox.finish(proc, transcript, journal, timeout=120)
             files_after, reg_after = files(m), registry(m)
+            with open(m.unix(RUN_LOG), "rb") as f:
+                log = f.read().decode("latin-1").splitlines()
+            verify_code, verified = check(m, env, "--verify", PLAN, "--log", RUN_LOG)
 
             print()
-            print("Quorvan installation uninstalled with: QvUnInstall.exe -p %s (%s build)" % (LIST, choice.build))
+            print("1. The plan, made before anything changes: QvUninstCheck.exe --machine --json --answers %s %s %s"
+                  % (ANSWERS, LIST, LIST))
+            print("   kept as %s; exit status %d (0: no warning)" % (PLAN, plan_code))
+            show("   the steps it foresees:", planned)
+            print()
+            print("2. The run: QvUnInstall.exe -p %s -l %s (%s build)" % (LIST, RUN_LOG, choice.build))
             show("uninstall list:", LIST_BYTES.decode().splitlines())
             print("(the programs run are stand-ins that only note how they were started;")
             print(" the isuninst stand-in also deletes the log, as the real uninstaller does)")
@@ -196,6 +236,13 @@ def main():
             show("registry after:", reg_after)
             print("exit code:", run.exit_code)
             show("screenshots, of the %s build %s in a %s prefix:" % (choice.build, opts.exe, bits), taken)
+            print()
+            show("3. The run's log, %s:" % RUN_LOG, log)
+            print()
+            print("4. The verification: QvUninstCheck.exe --verify %s --log %s" % (PLAN, RUN_LOG))
+            show("", verified.rstrip("\n").splitlines())
+            print("   exit status %d (0: every planned change is done and nothing of the family is left)" % verify_code)
+            print()
             print("outcome:", run.boxes[-1].text if run.boxes else "(no box)")
         finally:
             if m:

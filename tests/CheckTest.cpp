@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <functional>
 
+#include "app/RecordingPlatform.h"
+#include "app/RunLog.h"
 #include "app/UninstallApp.h"
 #include "check/CheckProgram.h"
 #include "check/EmptyMachine.h"
@@ -122,13 +124,24 @@ qv::check::PreviewOptions Options(const std::deque<int>& answers, bool silent = 
     return options;
 }
 
-void RunForReal(FakePlatform& machine, const std::deque<int>& answers, bool silent = false) {
+// With `runLog`, as the uninstaller keeps one with -l: over its recording layer.
+void RunForReal(FakePlatform& machine, const std::deque<int>& answers, bool silent = false,
+                const std::string& runLog = "") {
     machine.boxAnswers = answers;
-    qv::UninstallApp app(machine.platform);
+    qv::RunLog log(machine.platform);
+    log.Start();
+    qv::RecordingPlatform recorder(machine.platform, log);
+    qv::UninstallApp app(runLog.empty() ? machine.platform : recorder.Get());
     std::vector<std::string> arguments = {"QvUnInstall.exe", "-p", kList};
     if (silent) arguments.push_back("-a");
+    if (!runLog.empty()) {
+        arguments.insert(arguments.end(), {"-l", runLog});
+        app.log = &log;
+        app.observer = &recorder;
+    }
     app.SetArguments(arguments);
     app.InitInstance();
+    log.End(0);
 }
 
 std::string Flags(const std::string& detail) { return detail.substr(detail.find("0x")); }
@@ -239,17 +252,19 @@ TEST(Check, CommandLineIsTakenAsTheUsageSays) {
     EXPECT_EQ(ok.options.defaultAnswer, qv::kIdNo);
     EXPECT_THAT(ok.options.answers, ElementsAre(qv::kIdYes, qv::kIdNo));
     EXPECT_EQ(ok.options.listFile + "|" + ok.options.listPath, "list.txt|C:\\Q\\QvUninst.txt");
-    const auto verify = qv::check::ParseCheckArguments({"--verify", "plan.json", "--json"});
-    EXPECT_EQ(verify.error + verify.options.verify, "plan.json");
+    const auto verify = qv::check::ParseCheckArguments({"--verify", "plan.json", "--json", "--log", "run.log"});
+    EXPECT_EQ(verify.error + verify.options.verify + "|" + verify.options.runLog, "plan.json|run.log");
     for (const std::vector<std::string>& bad :
          {std::vector<std::string>{}, {"--answer", "maybe", "l"}, {"--frobnicate", "l"}, {"a", "b", "c"},
-          {"--verify"}, {"--verify", "plan.json", "list.txt"}, {"--silent", "--verify", "plan.json"}})
+          {"--verify"}, {"--verify", "plan.json", "list.txt"}, {"--silent", "--verify", "plan.json"},
+          {"--log", "run.log", "list.txt"}})
         EXPECT_NE(qv::check::ParseCheckArguments(bad).error, "");
 }
 
 // --- Plan, run, verify ---
 
 const char kPlanFile[] = "C:\\plans\\web01.json";
+const char kRunLog[] = "C:\\logs\\run.log";
 
 std::string PlanOf(FakePlatform& machine, const std::deque<int>& answers, bool silent = false) {
     std::string plan;
@@ -258,10 +273,13 @@ std::string PlanOf(FakePlatform& machine, const std::deque<int>& answers, bool s
 }
 
 // The verification's exit status and what it printed, the plan read from a folder apart from the machine.
-int VerifyOn(FakePlatform& machine, const std::string& plan, std::string& out, bool json = false) {
+int VerifyOn(FakePlatform& machine, const std::string& plan, std::string& out, bool json = false,
+             const std::string& runLog = "") {
     FakePlatform plans;
     plans.AddFile(kPlanFile, plan);
-    return qv::check::RunVerify(machine.platform, plans.platform.files, kPlanFile, json, out);
+    if (!runLog.empty()) plans.AddFile(kRunLog, runLog);
+    return qv::check::RunVerify(machine.platform, plans.platform.files, kPlanFile, runLog.empty() ? "" : kRunLog,
+                                json, out);
 }
 
 std::vector<std::string> NotDone(FakePlatform& machine, const std::string& text) {
@@ -314,20 +332,26 @@ TEST(Verify, WhatTheRunLeftUndoneIsNamedWithTheQuestionItNeeded) {
         int status;
         std::size_t notDone;
         std::vector<std::string> said;
+        std::string logSays;  // under the first step not done, with --log
     };
     const std::deque<int> yes = {qv::kIdYes, qv::kIdYes, qv::kIdYes};
     const Case cases[] = {
         {"a deletion fails", yes, [&](FakePlatform& m) { m.shellFailures[menu] = 0x78; }, 1, 2,
          {"not done       delete folder " + menu + " and all it holds (flags 0x50): it is still there" + confirmation,
-          "leftovers of the family: 1\n  start-menu folder " + menu + "\n"}},
+          "leftovers of the family: 1\n  start-menu folder " + menu + "\n"},
+         "the log says: +0.000 delete-folder " + menu + ": failed: system text for 120 (error 120)\n"},
         {"the root's question answered No", {qv::kIdYes, qv::kIdYes, qv::kIdNo}, [](FakePlatform&) {}, 1, 1,
          {"not done       delete folder C:\\Quorvan and all it holds (flags 0x450): it is still there; it needed the "
           "answer Yes to \"Setup has detected that you have uninstalled all Quorvan products. \\nDo you want to "
           "remove C:\\Quorvan completely?\"\n",
-          "leftovers of the family: 0\n"}},
+          "leftovers of the family: 0\n"},
+         "answered No in the log: +0.000 box [Quorvan Uninstall Program] \"Setup has detected that you have "
+         "uninstalled all Quorvan products. \\nDo you want to remove C:\\Quorvan completely?\" -> no\n"},
         {"a product installed meanwhile", yes, [](FakePlatform& m) { m.AddKey("Software\\Quorvan\\Quorvan Kit"); }, 1, 5,
          {"not done       delete key HKLM\\Software\\Quorvan: the key is still there" + confirmation,
-          "  product key HKLM\\Software\\Quorvan\\Quorvan Kit\n  family key HKLM\\Software\\Quorvan\\DocumentServer\n"}},
+          "  product key HKLM\\Software\\Quorvan\\Quorvan Kit\n  family key HKLM\\Software\\Quorvan\\DocumentServer\n"},
+         "never reached: the run stopped after line 8 (+0.000 end: outcome \"You have completed uninstall.\", exit "
+         "status 0)\n"},
         {"another machine", yes, [](FakePlatform& m) { m.computerName = "WEB02"; }, 0, 0,
          {"the plan was made on QVTEST, not on this machine (WEB02)"}},
     };
@@ -337,13 +361,17 @@ TEST(Verify, WhatTheRunLeftUndoneIsNamedWithTheQuestionItNeeded) {
         LayOut(real);
         const std::string plan = PlanOf(planned, yes);
         c.change(real);
-        RunForReal(real, c.answers);
-        std::string out, json;
+        real.directories.insert("C:\\logs");
+        RunForReal(real, c.answers, false, kRunLog);
+        std::string runLog = real.files[kRunLog], out, json, logged;
+        real.files.erase(kRunLog);
         EXPECT_EQ(VerifyOn(real, plan, out), c.status) << c.what << "\n" << out;
         EXPECT_EQ(NotDone(real, plan).size(), c.notDone) << c.what;
         for (const std::string& said : c.said) EXPECT_THAT(out, HasSubstr(said)) << c.what;
         VerifyOn(real, plan, json, true);
         EXPECT_THAT(json, HasSubstr(c.status ? "{\"verified\":false," : "{\"verified\":true,")) << c.what;
+        EXPECT_EQ(VerifyOn(real, plan, logged, false, runLog), c.status) << c.what;
+        if (!c.logSays.empty()) EXPECT_THAT(logged, HasSubstr("\n                 " + c.logSays)) << c.what << logged;
     }
 }
 
@@ -380,8 +408,11 @@ TEST(Verify, ADamagedPlanIsRefusedInOneLineNamingTheFile) {
     }
     std::string out;
     FakePlatform nothing;
-    EXPECT_EQ(qv::check::RunVerify(nothing.platform, nothing.platform.files, "C:\\no\\plan.json", false, out), 2);
+    EXPECT_EQ(qv::check::RunVerify(nothing.platform, nothing.platform.files, "C:\\no\\plan.json", "", false, out), 2);
     EXPECT_EQ(out, "cannot read the plan C:\\no\\plan.json\n");
+    EXPECT_EQ(VerifyOn(planned, good, out, false, "QvUnInstall -p list\r\n"), 2);  // a log, but of no run
+    EXPECT_EQ(out, std::string("the run's log ") + kRunLog + " cannot be used: it is no run's log: no line begins a run "
+                   "(\"+0.000 start ...\")\n");
 }
 
 // With the machine read, what already stands in a planned write's way is a

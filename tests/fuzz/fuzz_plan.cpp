@@ -42,7 +42,7 @@ void HoldToPlan(qvtest::FakePlatform& machine, const std::string& text) {
     if (!qv::check::ReadPlan(text, plan, error)) {
         QV_PROPERTY_DETAIL(!error.empty() && error.find('\n') == std::string::npos, error);
         machine.AddFile(kPlanFile, text);
-        QV_PROPERTY(qv::check::RunVerify(machine.platform, machine.platform.files, kPlanFile, false, out) == 2);
+        QV_PROPERTY(qv::check::RunVerify(machine.platform, machine.platform.files, kPlanFile, "", false, out) == 2);
         QV_PROPERTY_DETAIL(out.find('\n') == out.size() - 1 && out.find(kPlanFile) != std::string::npos, out);
         return;
     }
