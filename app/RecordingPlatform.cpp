@@ -122,10 +122,29 @@ private:
     std::map<MetadataHandle, std::string> keys_;
 };
 
+namespace {
+
+// The driver's word on each list line, passed on to the recorder.
+class LineWatch : public ListObserver {
+public:
+    explicit LineWatch(RecordingPlatform& recorder) : recorder_(recorder) {}
+    void OnPiece(int row, const std::string& piece) override { recorder_.LineRead(row, piece); }
+    void OnPieceDone(const CleanupState&) override {}
+    void OnCleanup() override { recorder_.CleanupBegins(); }
+
+private:
+    RecordingPlatform& recorder_;
+};
+
+}  // namespace
+
 RecordingPlatform::RecordingPlatform(Platform& real, RunLog& log)
     : real_(real),
       log_(log),
-      platform_{*this, *this, *this, *this, real.errors, real.codePage, real.system, *this, *this, *this} {}
+      platform_{*this, *this, *this, *this, real.errors, real.codePage, real.system, *this, *this, *this},
+      lines_(std::make_unique<LineWatch>(*this)) {}
+
+RecordingPlatform::~RecordingPlatform() = default;
 
 void RecordingPlatform::Change(const std::string& what, bool done, unsigned long error) {
     if (!log_.Recording()) return;
@@ -139,7 +158,7 @@ void RecordingPlatform::ChangeKeepingLastError(const std::string& what, bool don
     if (!done) real_.errors.SetLastError(error);  // the box the logic shows next names this error
 }
 
-void RecordingPlatform::OnPiece(int row, const std::string& piece) {
+void RecordingPlatform::LineRead(int row, const std::string& piece) {
     row_ = row;
     configPath_ = row == kRowNetscapeConfig ? WithoutLineFeed(piece.substr(0, piece.find('\0'))) : std::string();
     log_.Write("line " + std::to_string(line_) + (piece_ > 1 ? " piece " + std::to_string(piece_) : "") + ", row " +
@@ -152,7 +171,7 @@ void RecordingPlatform::OnPiece(int row, const std::string& piece) {
     }
 }
 
-void RecordingPlatform::OnCleanup() {
+void RecordingPlatform::CleanupBegins() {
     row_ = 0;
     configPath_.clear();
     log_.Write("closing clean-up");

@@ -20,16 +20,18 @@ class RecordingPlatform : MessageBoxes,
                           Registry,
                           Com,
                           Runtime,
-                          DialogHost,
-                          public ListObserver {
+                          DialogHost {
 public:
     RecordingPlatform(Platform& real, RunLog& log);
+    ~RecordingPlatform() override;
 
     Platform& Get() { return platform_; }
+    // What the driver tells of each list line, for the driver to be given.
+    ListObserver& Lines() { return *lines_; }
 
-    void OnPiece(int row, const std::string& piece) override;
-    void OnPieceDone(const CleanupState&) override {}
-    void OnCleanup() override;
+    // A list line read, and the row that claims it.
+    void LineRead(int row, const std::string& piece);
+    void CleanupBegins();
 
 private:
     friend class RecordedSink;
@@ -79,6 +81,7 @@ private:
     Platform& real_;
     RunLog& log_;
     Platform platform_;
+    std::unique_ptr<ListObserver> lines_;
     int line_ = 1, piece_ = 1;  // of the list piece read next
     int row_ = 0;               // of the piece being carried out; 0 outside the list
     std::string configPath_;    // the obj.conf the piece names, when it is a Netscape configuration line

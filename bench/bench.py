@@ -141,10 +141,10 @@ class Bench:
         line as read, line feed kept, a space, its arguments."""
         return [line + " " + PROGRAMS[i % len(PROGRAMS)][1] for i, line in enumerate(self.list_for(count))]
 
-    def uninstall(self, count, env, timeout_ms=120000):
+    def uninstall(self, count, env, timeout_ms=120000, log=None):
         # A whole run deletes its list at the end: a new one every time.
         self.m.write(LIST, "".join(self.list_for(count)).encode("latin-1"))
-        return self.run('"%s" -a -p %s' % (winebox.EXE_PATH, LIST), env, timeout_ms)
+        return self.run('"%s" -a -p %s%s' % (winebox.EXE_PATH, LIST, " -l " + log if log else ""), env, timeout_ms)
 
     def baseline_line(self, count):
         path = self.fresh("commands") + ".txt"
@@ -162,8 +162,9 @@ class Bench:
     def per_command(self, who):
         journal = self.fresh("journal") + ".jsonl"
         env = self.env(journal, sleep=0)
-        if who == "uninstaller":
-            r = self.uninstall(COMMANDS, env)
+        if who in ("uninstaller", "logged"):
+            # With -l a new log each run, so that every run writes the same lines.
+            r = self.uninstall(COMMANDS, env, log=self.fresh("run") + ".log" if who == "logged" else None)
         else:
             r = self.run(self.baseline_line(COMMANDS), env)
         starts = [e["t"] for e in self.journal(journal, COMMANDS)]
@@ -344,6 +345,7 @@ def under_wine(args, results):
             # draws a themed progress bar in software on every step.
             both = ("uninstaller", "direct", "uninstaller_off", "direct_off")
             results["per_command"] = b.paired("per-command", b.per_command, args.runs, both)
+            results["logged"] = b.paired("per-command, -l", b.per_command, args.runs, ("logged", "uninstaller"))
             results["startup"] = b.paired("start-up", b.startup, args.runs)
             results["no_answer"] = b.paired("no answer", b.no_answer, args.runs, both)
             results["cpu"] = b.paired("cpu", b.cpu_while_waiting, args.cpu_runs, both)
@@ -382,6 +384,11 @@ def table(results):
                 + side(results["per_command"], "start_to_start_ms", off=True) + ["as 1"])
     rows.append(["1c Whole run / 20, ms (launcher's clock)", "baseline.exe"]
                 + side(results["per_command"], "whole_ms") + ["as 1, + start-up and clean-up / 20"])
+    logged = results["logged"]
+    rows.append(["1d Per-command overhead with -l LOGFILE, ms (journal, start to start)", "QvUnInstall without -l"]
+                + [spread([r[k]["start_to_start_ms"] for r in logged], 1) for k in ("logged", "uninstaller")]
+                + [spread([r["logged"]["start_to_start_ms"] - r["uninstaller"]["start_to_start_ms"] for r in logged], 1)]
+                + ["- (a few lines a command, each written through to the disk)"])
     rows.append(["2 CPU while a child sleeps 10 s, % of a core", "baseline.exe"]
                 + side(results["cpu"], "cpu_percent", 2) + ["%.1f ticks/s, each asleep in its wait" % (1000 / TICK_MS)])
     rows.append(["2b the same, prefix theme off", "baseline.exe"]

@@ -1083,6 +1083,28 @@ class Verify(Case):
         self.assertAsTheMachineIs(verified)
 
 
+    @unforeseeable("a file is held open")
+    def test_silent_run_with_a_log_names_what_kept_a_folder(self):
+        # -l anywhere among the options: the log tells why the start menu stayed,
+        # in the system's words, and the verification points at that line.
+        held, run_log = NT_MENU + r"\Console.lnk", winebox.HARNESS_DIR + r"\uninstall.log"
+        self.plan(silent=True)
+        self.m.hold(held)
+        run = self.m.run("-l %s -a -p %s" % (run_log, LIST), standin_env=self.env)
+        self.assertOrdinaryEnd(run)
+        self.assertEqual(run.boxes, [], run.describe())
+        with open(self.m.unix(run_log), "rb") as f:
+            log = f.read().decode("latin-1").splitlines()
+        failed = [line for line in log if line.split(" ", 1)[1].startswith("delete-folder %s: failed: " % NT_MENU)]
+        self.assertEqual(len(failed), 1, "\n".join(log))
+        self.assertRegex(failed[0], r": failed: [A-Z][^(]+ \(error \d+\)$")  # a sentence, not just a number
+        self.assertTrue(log[0].startswith("+0.000 start ") and log[-1].endswith("exit status 0"), "\n".join(log))
+        code, out = self.check("--verify", self.PLAN, "--log", run_log)
+        self.assertEqual(code, 1, out)
+        self.assertIn("the log says: " + failed[0], out)
+        self.assertTrue(self.m.exists(held))
+
+
 GROUPS = [CommandLine, Confirmation, MissingList, ListCommands, Runner, Cleanup, Iis, Netscape, Verify]
 
 

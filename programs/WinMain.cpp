@@ -31,7 +31,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     InitCommonControlsEx(&controls);
 
     theApp.log = &theLog;
-    theApp.observer = &theRecorder;
+    theApp.observer = &theRecorder.Lines();
     std::vector<std::string> arguments(__argv, __argv + __argc);
     const int status = qv::RunApplication(theApp, std::move(arguments));
     theLog.End(status);

@@ -137,7 +137,7 @@ void RunForReal(FakePlatform& machine, const std::deque<int>& answers, bool sile
     if (!runLog.empty()) {
         arguments.insert(arguments.end(), {"-l", runLog});
         app.log = &log;
-        app.observer = &recorder;
+        app.observer = &recorder.Lines();
     }
     app.SetArguments(arguments);
     app.InitInstance();

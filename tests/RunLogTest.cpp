@@ -34,7 +34,7 @@ struct LoggedRun {
         log.Start();
         qv::UninstallApp app(recorder.Get());
         app.log = &log;
-        app.observer = &recorder;
+        app.observer = &recorder.Lines();
         arguments.insert(arguments.begin(), "QvUnInstall.exe");
         app.SetArguments(arguments);
         try {
