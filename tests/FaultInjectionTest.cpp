@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include "app/RecordingPlatform.h"
+#include "app/RunLog.h"
 #include "app/UninstallApp.h"
 #include "tests/FakePlatform.h"
 #include "webserver/Metabase.h"
@@ -36,6 +38,7 @@ const std::string kListBytes =
 struct Scenario {
     const char* name;
     bool silent;
+    bool logged = false;  // with -l, through the recording layer: the log's own calls fail in turn too
 };
 
 struct Outcome {
@@ -68,9 +71,17 @@ void LayOut(FakePlatform& fake) {
 void RunUninstall(Outcome& outcome, const Scenario& scenario, int failCall) {
     LayOut(outcome.fake);
     outcome.fake.failCall = failCall;
-    qv::UninstallApp app(outcome.fake.platform);
+    outcome.fake.directories.insert("C:\\logs");
+    qv::RunLog log(outcome.fake.platform);
+    qv::RecordingPlatform recorder(outcome.fake.platform, log);
+    qv::UninstallApp app(scenario.logged ? recorder.Get() : outcome.fake.platform);
     std::vector<std::string> arguments = {"QvUnInstall.exe", "-p", kList};
     if (scenario.silent) arguments.push_back("-a");
+    if (scenario.logged) {
+        arguments.insert(arguments.end(), {"-l", "C:\\logs\\run.log"});
+        app.log = &log;
+        app.observer = &recorder.Lines();
+    }
     app.SetArguments(arguments);
     try {
         outcome.result = app.InitInstance();
@@ -124,12 +135,13 @@ bool StopsTheRun(const std::string& call) {
 }
 
 TEST(FaultInjection, EveryFailingPlatformCallEndsSafelyWithItsBoxAndTheRunGoesOn) {
-    const Scenario scenarios[] = {{"interactive", false}, {"silent", true}};
+    const Scenario scenarios[] = {{"interactive", false}, {"silent", true}, {"silent, logged", true, true}};
     int runs = 0;
     for (const Scenario& scenario : scenarios) {
         Outcome baseline;
         RunUninstall(baseline, scenario, 0);
         ASSERT_TRUE(baseline.result) << scenario.name;
+        ASSERT_EQ(baseline.fake.files.count("C:\\logs\\run.log"), scenario.logged ? 1u : 0u) << scenario.name;
         const std::string restored = baseline.fake.files.at(kConfig);
         const std::string edited = baseline.fake.keys.at(kParameters).at("Filter DLLs");
         const std::u16string loadOrder = baseline.fake.metabase->data.at({"/LM/W3SVC/Filters", 2040}).text;
@@ -192,7 +204,7 @@ TEST(FaultInjection, EveryFailingPlatformCallEndsSafelyWithItsBoxAndTheRunGoesOn
             }
         }
     }
-    std::printf("fault injection: 2 scenarios, %d runs, each failing one platform call\n", runs);
+    std::printf("fault injection: 3 scenarios, %d runs, each failing one platform call\n", runs);
 }
 
 }  // namespace
