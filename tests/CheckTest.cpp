@@ -369,9 +369,7 @@ TEST(Verify, WhatTheRunLeftUndoneIsNamedWithTheQuestionItNeeded) {
           "  family key HKLM\\Software\\Quorvan\\DocumentServer: unknown, " + refused,
           "  start-menu folder " + menu + ": unknown, it cannot be looked at: system text for 5 (error 5)"}},
         {"an end line outside a block stays", yes,
-         [&](FakePlatform& m) {
-             m.files[config] = "#### QUORVAN WEB GATEWAY EXTENSION -- END ####\n" + m.files[config];
-         },
+         [&](FakePlatform& m) { m.files[config].insert(0, "#### QUORVAN WEB GATEWAY EXTENSION -- END ####\n"); },
          0, 0, {"done           rewrite " + config + " without the web gateway's block\n"}},
         {"a failure foreseen that did not happen", yes, [](FakePlatform&) {}, 1, 1,
          {"done           rewrite " + config + " without the web gateway's block: though the plan foresaw that it "

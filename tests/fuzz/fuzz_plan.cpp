@@ -75,8 +75,6 @@ void PlanReadsBackEqual(qvtest::FakePlatform& machine, unsigned char script, con
     QV_PROPERTY(plan.silent == options.silent && plan.logStays == options.logStays &&
                 plan.listDeleted == preview.listDeleted);
     QV_PROPERTY(plan.kept.size() == preview.kept.size());
-    for (std::size_t i = 0; i < plan.kept.size(); ++i)
-        QV_PROPERTY(plan.kept[i].target == preview.kept[i].target && plan.kept[i].fullTarget == preview.kept[i].fullTarget);
 
     std::vector<qv::check::Step> written;  // each with the piece its place in the plan names
     const auto add = [&](std::vector<qv::check::Step> steps, int piece) {
