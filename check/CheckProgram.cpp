@@ -33,14 +33,17 @@ CheckCommand ParseCheckArguments(const std::vector<std::string>& arguments) {
     CheckCommand command;
     PreviewOptions& o = command.options;
     std::vector<std::string> paths;
+    bool verifying = false, answered = false, logged = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& a = arguments[i];
         const bool hasValue = i + 1 < arguments.size();
         if (a == "--json") {
             o.json = true;
         } else if (a == "--verify" && hasValue) {
+            verifying = true;
             o.verify = arguments[++i];
         } else if (a == "--log" && hasValue) {
+            logged = true;
             o.runLog = arguments[++i];
         } else if (a == "--silent") {
             o.silent = true;
@@ -50,6 +53,7 @@ CheckCommand ParseCheckArguments(const std::vector<std::string>& arguments) {
             o.logStays = true;
         } else if (a == "--answer" && hasValue && (arguments[i + 1] == "yes" || arguments[i + 1] == "no")) {
             o.defaultAnswer = arguments[++i] == "yes" ? kIdYes : kIdNo;
+            answered = true;
         } else if (a == "--answers" && hasValue &&
                    arguments[i + 1].find_first_not_of("YNyn") == std::string::npos) {
             for (char c : arguments[++i]) o.answers.push_back(c == 'Y' || c == 'y' ? kIdYes : kIdNo);
@@ -60,12 +64,16 @@ CheckCommand ParseCheckArguments(const std::vector<std::string>& arguments) {
             paths.push_back(a);
         }
     }
-    if (!o.verify.empty()) {
-        if (!paths.empty() || o.silent || o.logStays || !o.answers.empty())
+    if (verifying) {
+        if (o.verify.empty())
+            command.error = "--verify needs the path of a plan";
+        else if (logged && o.runLog.empty())
+            command.error = "--log needs the path of a run's log";
+        else if (!paths.empty() || o.silent || o.logStays || answered || !o.answers.empty())
             command.error = "--verify takes a plan and nothing but --json, --machine and --log";
         return command;
     }
-    if (!o.runLog.empty()) {
+    if (logged) {
         command.error = "--log goes with --verify";
         return command;
     }

@@ -4,6 +4,7 @@
 
 #include "check/FullPathModel.h"
 #include "check/PlanningPlatform.h"
+#include "text/PathText.h"
 
 namespace qv::check {
 
@@ -15,6 +16,7 @@ const char kCurrentDirectory[] = "C:\\";
 EmptyMachine::EmptyMachine(FileSystem& listFiles, std::string listFile)
     : listFiles_(listFiles),
       listFile_(std::move(listFile)),
+      currentDirectory_(kCurrentDirectory),
       platform_{*this, *this, *this, *this, *this, *this, *this, *this, *this, *this} {}
 
 std::unique_ptr<ByteSource> EmptyMachine::OpenForReading(const std::string& path) {
@@ -24,7 +26,16 @@ std::unique_ptr<ByteSource> EmptyMachine::OpenForReading(const std::string& path
 // The list is the one file; the drive and the Windows folders are the only folders.
 unsigned long EmptyMachine::GetFileAttributesA(const std::string& path) {
     if (!listFile_.empty() && path == listFile_) return 0x80;  // FILE_ATTRIBUTE_NORMAL
-    return path == "C:\\" || path == kWindows ? kFileAttributeDirectory : kInvalidFileAttributes;
+    std::string full;
+    if (!ModelFullPath(path, currentDirectory_, full)) return kInvalidFileAttributes;
+    return SamePath(full, "C:\\") || SamePath(full, kWindows) ? kFileAttributeDirectory : kInvalidFileAttributes;
+}
+
+bool EmptyMachine::SetCurrentDirectoryA(const std::string& path) {
+    std::string full;
+    if (!ModelFullPath(path, currentDirectory_, full) || GetFileAttributesA(full) != kFileAttributeDirectory) return false;
+    currentDirectory_ = full;
+    return true;
 }
 
 unsigned EmptyMachine::GetWindowsDirectoryA(char* buffer, unsigned size) {
@@ -40,7 +51,7 @@ bool EmptyMachine::GetSystemWindowsDirectoryA(std::string& path) {
 }
 
 bool EmptyMachine::GetFullPathNameA(const std::string& path, std::string& fullPath) {
-    return ModelFullPath(path, kCurrentDirectory, fullPath);
+    return ModelFullPath(path, currentDirectory_, fullPath);
 }
 
 bool EmptyMachine::GetVersionExA(OsVersionInfo& info) {

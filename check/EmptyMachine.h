@@ -1,7 +1,7 @@
 // A machine with nothing on it but the uninstall list: no keys, no folders,
 // no IIS. Windows NT in C:\WINDOWS, whose system folders have their usual
 // names, so that the clean-up can be previewed to its end; the current
-// directory is C:\.
+// directory is C:\ until one of its two folders is entered.
 #pragma once
 
 #include <string>
@@ -34,7 +34,7 @@ private:
     std::unique_ptr<ByteSink> OpenForWriting(const std::string&) override { return nullptr; }
     bool DeleteFileA(const std::string&) override { return false; }
     bool RemoveDirectoryA(const std::string&) override { return false; }
-    bool SetCurrentDirectoryA(const std::string&) override { return false; }
+    bool SetCurrentDirectoryA(const std::string& path) override;
     int SHFileOperationA(ShellFileOperation&) override { return kErrorFileNotFound; }
     unsigned long GetFileAttributesA(const std::string& path) override;
     unsigned long MoveFileA(const std::string&, const std::string&) override { return kErrorFileNotFound; }
@@ -94,6 +94,7 @@ private:
 
     FileSystem& listFiles_;
     std::string listFile_;
+    std::string currentDirectory_;
     Platform platform_;
 };
 

@@ -32,6 +32,11 @@ Rooted SplitFull(const std::string& full) {
 
 }  // namespace
 
+bool IsFullPath(const std::string& path) {
+    if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) return true;
+    return path.size() >= 3 && IsLetter(path[0]) && path[1] == ':' && IsSeparator(path[2]);
+}
+
 bool ModelFullPath(const std::string& path, const std::string& currentDirectory, std::string& fullPath) {
     if (path.empty()) return false;
     if (path.compare(0, 4, "\\\\?\\") == 0) {

@@ -15,4 +15,8 @@ namespace qv {
 // stands. False for an empty path.
 bool ModelFullPath(const std::string& path, const std::string& currentDirectory, std::string& fullPath);
 
+// The path names its drive or share from the top ("C:\...", "\\server\share\...",
+// "\\?\..."): no current directory plays a part in where it leads.
+bool IsFullPath(const std::string& path);
+
 }  // namespace qv

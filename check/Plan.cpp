@@ -1,5 +1,9 @@
 #include "check/Plan.h"
 
+#include <algorithm>
+
+#include "text/PathText.h"
+
 namespace qv::check {
 
 namespace {
@@ -26,14 +30,37 @@ void ReadSteps(const Json& list, const std::string& where, int piece, std::vecto
     }
 }
 
+std::vector<KeptFolder> ReadKept(const Json& document) {
+    std::vector<KeptFolder> kept;
+    const auto list = document.find("kept");
+    if (list == document.end()) return kept;
+    if (!list->is_array()) throw PlanError("\"kept\" is not a list");
+    for (std::size_t i = 0; i < list->size(); ++i) {
+        const Json& entry = (*list)[i];
+        KeptFolder folder;
+        try {
+            if (!entry.is_object()) throw PlanError("it is not an object");
+            ReadText(entry, "target", folder.target);
+            if (folder.target.empty()) throw PlanError("\"target\" is empty");
+            ReadText(entry, "fullTarget", folder.fullTarget, false);
+            ReadText(entry, "why", folder.why, false);
+        } catch (const PlanError& e) {
+            throw PlanError("\"kept\" folder " + std::to_string(i + 1) + ": " + e.what());
+        }
+        kept.push_back(folder);
+    }
+    return kept;
+}
+
 void Read(const Json& document, Plan& plan) {
     if (!document.is_object()) throw PlanError("it is not a plan: not a JSON object");
     const auto version = document.find("plan");
     if (version == document.end()) throw PlanError("it is not a plan: it has no \"plan\" version");
-    if (!version->is_number_integer()) throw PlanError("\"plan\" is not a version number");
-    if (version->get<long long>() != kPlanVersion)
-        throw PlanError("it is a plan of version " + std::to_string(version->get<long long>()) +
-                        "; this program reads version " + std::to_string(kPlanVersion));
+    if (!version->is_number()) throw PlanError("\"plan\" is not a version number");
+    // Named as written: a number past any integer's range is no version -1.
+    if (!version->is_number_unsigned() || version->get<unsigned long long>() != kPlanVersion)
+        throw PlanError("it is a plan of version " + version->dump() + "; this program reads version " +
+                        std::to_string(kPlanVersion));
     ReadText(document, "listPath", plan.listPath);
     ReadText(document, "machineName", plan.machineName);
     ReadText(document, "time", plan.time);
@@ -52,6 +79,11 @@ void Read(const Json& document, Plan& plan) {
         ReadSteps(pieces[i].at("steps"), where, static_cast<int>(i), plan.steps);
     }
     ReadSteps(document.at("cleanup"), "\"cleanup\"", -2, plan.steps);
+    if (plan.listDeleted && std::none_of(plan.steps.begin(), plan.steps.end(), [&](const Step& step) {
+            return step.kind == StepKind::DeleteFile && SamePath(step.target, plan.listPath);
+        }))
+        throw PlanError("\"listDeleted\" is true, but no step deletes the list");
+    plan.kept = ReadKept(document);
 }
 
 }  // namespace

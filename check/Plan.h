@@ -11,6 +11,14 @@ namespace qv::check {
 
 constexpr int kPlanVersion = 1;
 
+// A folder of the product that the run leaves in place, as planned: a
+// silent run removes none, a No keeps the one it answers.
+struct KeptFolder {
+    std::string target;      // as the run names it
+    std::string fullTarget;  // the full path it leads to
+    std::string why;         // why the run keeps it
+};
+
 struct Plan {
     std::string listPath;  // as the uninstaller was to be given it
     std::string machineName;
@@ -19,6 +27,7 @@ struct Plan {
     bool logStays = false;
     bool listDeleted = false;
     std::vector<Step> steps;  // before the list, each piece's in turn, then the clean-up's
+    std::vector<KeptFolder> kept;  // none in plans written before they were kept
 };
 
 // Reads a kept plan. False, with `error` saying in one line what is wrong,

@@ -122,21 +122,42 @@ private:
     std::size_t firstStep_;
 };
 
+// The run starts where the preview stands; entering folders, it is followed there.
 PlanningPlatform::PlanningPlatform(Platform& reading, PlanningOptions options)
     : reading_(reading),
       options_(std::move(options)),
-      platform_{*this, *this, *this, *this, *this, reading.codePage, *this, *this, *this, *this} {}
+      platform_{*this, *this, *this, *this, *this, reading.codePage, *this, *this, *this, *this} {
+    startDirectory_ = Full(".");
+}
 
-PlanningPlatform::~PlanningPlatform() = default;
+PlanningPlatform::~PlanningPlatform() {
+    if (moved_ && !startDirectory_.empty()) reading_.files.SetCurrentDirectoryA(startDirectory_);
+}
 
 Step& PlanningPlatform::Record(StepKind kind, std::string target, std::string detail, int answer, unsigned style) {
-    steps_.push_back(Step{kind, std::move(target), std::move(detail), answer, style, piece_, {}, 0, {}, {}});
+    steps_.push_back(Step{kind, std::move(target), std::move(detail), answer, style, piece_, {}, 0, {}, {}, {}, {}});
     return steps_.back();
 }
 
-bool PlanningPlatform::Removed(const std::string& path) const {
+Step& PlanningPlatform::RecordPath(StepKind kind, const std::string& path, std::string detail) {
+    Step& step = Record(kind, path, std::move(detail));
+    step.fullTarget = Full(path);
+    return step;
+}
+
+std::string PlanningPlatform::Full(const std::string& path) {
+    std::string full;
+    return !path.empty() && reading_.system.GetFullPathNameA(path, full) ? full : std::string();
+}
+
+std::string PlanningPlatform::Where(const std::string& path) {
+    const std::string full = Full(path);
+    return ComparablePath(full.empty() ? path : full);
+}
+
+bool PlanningPlatform::Gone(const std::string& where) const {
     return std::any_of(removed_.begin(), removed_.end(),
-                       [&](const std::string& gone) { return PathWithin(path, gone); });
+                       [&](const std::string& gone) { return PathWithin(where, gone); });
 }
 
 int PlanningPlatform::Show(const std::string& text, const std::string& title, unsigned style) {
@@ -156,7 +177,7 @@ int PlanningPlatform::ShowWide(const std::u16string& text, const std::u16string&
 
 std::unique_ptr<ByteSource> PlanningPlatform::OpenForReading(const std::string& path) {
     if (path == options_.listPath && !Removed(path)) return reading_.files.OpenForReading(options_.listFile);
-    const auto written = written_.find(ComparablePath(path));
+    const auto written = written_.find(Where(path));
     if (written != written_.end()) return std::make_unique<MemorySource>(written->second);
     if (Removed(path)) return nullptr;
     return reading_.files.OpenForReading(path);
@@ -165,7 +186,7 @@ std::unique_ptr<ByteSource> PlanningPlatform::OpenForReading(const std::string& 
 // Only what stands on the machine counts: a missing folder may be one the
 // reading platform cannot see (an empty machine has none).
 std::string PlanningPlatform::WriteFails(const std::string& path, unsigned long& error) {
-    if (written_.count(ComparablePath(path))) return std::string();
+    if (written_.count(Where(path))) return std::string();
     const unsigned long attributes = GetFileAttributesA(path);
     error = kErrorAccessDenied;
     if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory))
@@ -189,50 +210,54 @@ std::unique_ptr<ByteSink> PlanningPlatform::OpenForWriting(const std::string& pa
     unsigned long error = 0;
     const std::string fails = WriteFails(path, error);
     if (!fails.empty()) {
-        Record(StepKind::WriteFile, path).fails = fails;
+        RecordPath(StepKind::WriteFile, path).fails = fails;
         lastError_ = error;
         return nullptr;
     }
-    Record(StepKind::WriteFile, path);
-    const std::string key = ComparablePath(path);
+    RecordPath(StepKind::WriteFile, path);
+    const std::string key = Where(path);
     removed_.erase(key);
     written_[key].clear();
     return std::make_unique<PlannedFile>(*this, key);
 }
 
 bool PlanningPlatform::DeleteFileA(const std::string& path) {
-    Record(StepKind::DeleteFile, path);
-    written_.erase(ComparablePath(path));
-    removed_.insert(ComparablePath(path));
+    RecordPath(StepKind::DeleteFile, path);
+    written_.erase(Where(path));
+    removed_.insert(Where(path));
     return true;
 }
 
 bool PlanningPlatform::RemoveDirectoryA(const std::string& path) {
-    Record(StepKind::RemoveFolder, path);
-    removed_.insert(ComparablePath(path));
+    RecordPath(StepKind::RemoveFolder, path);
+    removed_.insert(Where(path));
     return true;
 }
 
-// Entering a folder changes only this process; it is the uninstaller's test that the folder is there.
+// Entering a folder changes only this process; it is the uninstaller's test
+// that the folder is there. The reading platform enters it too, so that what
+// the run names relatively later is found, and made full, where the run stands.
 bool PlanningPlatform::SetCurrentDirectoryA(const std::string& path) {
+    const std::string full = Full(path);
     if (Removed(path) || !reading_.files.SetCurrentDirectoryA(path)) {
         Record(StepKind::Note, path, "is not there: taken as removed already");
         return false;
     }
-    Record(StepKind::CurrentDirectory, path);
+    moved_ = true;
+    Record(StepKind::CurrentDirectory, path).fullTarget = full;
     return true;
 }
 
 unsigned long PlanningPlatform::GetFileAttributesA(const std::string& path) {
-    if (written_.count(ComparablePath(path))) return 0x80;  // FILE_ATTRIBUTE_NORMAL
+    if (written_.count(Where(path))) return 0x80;  // FILE_ATTRIBUTE_NORMAL
     if (Removed(path)) return kInvalidFileAttributes;
     return reading_.files.GetFileAttributesA(path);
 }
 
 int PlanningPlatform::SHFileOperationA(ShellFileOperation& request) {
     const std::string path = request.pFrom ? request.pFrom : "";
-    Record(StepKind::DeleteFolder, path, "flags " + Hex(request.fFlags));
-    removed_.insert(ComparablePath(path));
+    RecordPath(StepKind::DeleteFolder, path, "flags " + Hex(request.fFlags));
+    removed_.insert(Where(path));
     return 0;
 }
 
@@ -243,16 +268,16 @@ bool PlanningPlatform::Present(const std::string& path) { return GetFileAttribut
 unsigned long PlanningPlatform::MoveFileA(const std::string& from, const std::string& to) {
     if (!Present(from)) return kErrorFileNotFound;
     if (Present(to)) return kErrorAlreadyExists;
-    Record(StepKind::Rename, from, to);
-    const auto written = written_.find(ComparablePath(from));
+    RecordPath(StepKind::Rename, from, to).fullDetail = Full(to);
+    const auto written = written_.find(Where(from));
     if (written != written_.end()) {
-        written_[ComparablePath(to)] = written->second;
-        written_.erase(ComparablePath(from));
+        written_[Where(to)] = written->second;
+        written_.erase(Where(from));
     } else if (std::string bytes; ReadAll(reading_.files, from, bytes)) {
-        written_[ComparablePath(to)] = bytes;
+        written_[Where(to)] = bytes;
     }
-    removed_.insert(ComparablePath(from));
-    removed_.erase(ComparablePath(to));
+    removed_.insert(Where(from));
+    removed_.erase(Where(to));
     return kErrorSuccess;
 }
 
@@ -262,8 +287,8 @@ bool PlanningPlatform::CreateProcessA(const std::string& commandLine, bool, unsi
     if (commandLine.find("isuninst") != std::string::npos && !options_.logStays) {
         const std::string log = LogOf(commandLine);
         if (!log.empty()) {
-            Record(StepKind::RemoveLog, log, "by the InstallShield uninstaller (assumed)");
-            removed_.insert(ComparablePath(log));
+            RecordPath(StepKind::RemoveLog, log, "by the InstallShield uninstaller (assumed)");
+            removed_.insert(Where(log));
             removedLogs_.insert(log);
         }
     }
@@ -274,7 +299,7 @@ bool PlanningPlatform::CreateProcessA(const std::string& commandLine, bool, unsi
 
 long PlanningPlatform::OpenKey(const std::string& subKey, unsigned long, Handle& key) {
     key = 0;
-    if (Removed("key:" + subKey)) return kErrorFileNotFound;
+    if (Gone(ComparablePath("key:" + subKey))) return kErrorFileNotFound;
     const long status = reading_.registry.OpenKey(subKey, kKeyRead, key);
     if (status == kErrorSuccess) openKeys_[key] = subKey;
     return status;

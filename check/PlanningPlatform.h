@@ -56,7 +56,14 @@ private:
 
     Step& Record(StepKind kind, std::string target, std::string detail = std::string(), int answer = 0,
                  unsigned style = 0);
-    bool Removed(const std::string& path) const;
+    // A step whose target is a path, with the full path the run makes of it now.
+    Step& RecordPath(StepKind kind, const std::string& path, std::string detail = std::string());
+    // The full path the system makes of `path` against the run's current directory; empty when none.
+    std::string Full(const std::string& path);
+    // How the run's own writes and removals know a path, whatever its spelling against the current directory.
+    std::string Where(const std::string& path);
+    bool Gone(const std::string& where) const;  // `where` as Where gives it, or a key's "key:" name
+    bool Removed(const std::string& path) { return Gone(Where(path)); }
     // Why creating the file must fail on the machine as read, with the error the call would give.
     std::string WriteFails(const std::string& path, unsigned long& error);
     bool Present(const std::string& path);
@@ -151,8 +158,10 @@ private:
     Platform platform_;
     std::vector<Step> steps_;
     int piece_ = -1;
-    std::map<std::string, std::string> written_;  // files the run wrote, by ComparablePath
-    std::set<std::string> removed_;                // files, folders and keys the run took away, as ComparablePath
+    std::map<std::string, std::string> written_;  // files the run wrote, by Where
+    std::set<std::string> removed_;                // files and folders the run took away (by Where), and keys
+    std::string startDirectory_;                   // the reading platform's, given back when the plan is made
+    bool moved_ = false;                           // the run has entered a folder
     std::set<std::string> removedLogs_;
     std::map<Handle, std::string> openKeys_;  // for naming the key a value is written to
     Handle nextHandle_ = 0x1000;

@@ -1,5 +1,7 @@
 #include "check/Preview.h"
 
+#include <algorithm>
+
 #include "app/UninstallApp.h"
 #include "check/MemorySource.h"
 #include "check/Plan.h"
@@ -97,6 +99,36 @@ std::vector<Step> Attributed(std::vector<Step> steps, const std::vector<PiecePre
     return steps;
 }
 
+// The product's folders that the run leaves where they are: the install
+// directory it entered, and the install root it may offer, when no deletion
+// takes them. `installDir` and `root` are as the run names them.
+std::vector<KeptFolder> Kept(const std::vector<Step>& steps, const std::string& installDir, const std::string& root,
+                             const std::string& fullRoot, bool rootOffered, bool silent) {
+    const auto deleted = [&](const std::string& folder, const std::string& full) {
+        return std::any_of(steps.begin(), steps.end(), [&](const Step& step) {
+            return step.kind == StepKind::DeleteFolder &&
+                   (SamePath(step.target, folder) ||
+                    (!full.empty() && !step.fullTarget.empty() && PathWithin(full, step.fullTarget)));
+        });
+    };
+    const auto why = [&](const std::string& folder) -> std::string {
+        if (silent) return "a silent run never removes it";
+        for (const Step& step : steps)
+            if (step.kind == StepKind::Box && step.answer == kIdNo && step.target.find(" " + folder + " ") != std::string::npos)
+                return "its question is answered No";
+        return "the run does not offer it";
+    };
+    std::vector<KeptFolder> kept;
+    const auto entered = std::find_if(steps.begin(), steps.end(), [&](const Step& step) {
+        return step.kind == StepKind::CurrentDirectory && !installDir.empty() && step.target == installDir;
+    });
+    if (entered != steps.end() && !deleted(installDir, entered->fullTarget))
+        kept.push_back({installDir, entered->fullTarget, why(installDir)});
+    if (rootOffered && !deleted(root, fullRoot) && (kept.empty() || !SamePath(kept[0].fullTarget, fullRoot)))
+        kept.push_back({root, fullRoot, why(root)});
+    return kept;
+}
+
 }  // namespace
 
 Preview MakePreview(Platform& reading, const PreviewOptions& options) {
@@ -118,7 +150,8 @@ Preview MakePreview(Platform& reading, const PreviewOptions& options) {
     } catch (const PlannedExit&) {  // the uninstaller ends the program here; the steps so far stand
     }
 
-    for (const Step& step : Attributed(plan.Steps(), preview.pieces)) {
+    const std::vector<Step> steps = Attributed(plan.Steps(), preview.pieces);
+    for (const Step& step : steps) {
         if (step.piece >= 0 && static_cast<std::size_t>(step.piece) < preview.pieces.size())
             preview.pieces[static_cast<std::size_t>(step.piece)].steps.push_back(step);
         else if (step.piece == -2)
@@ -132,6 +165,14 @@ Preview MakePreview(Platform& reading, const PreviewOptions& options) {
     std::string windows;
     ReadWindowsDirectory(reading, windows);
     const bool shared = !preview.installRoot.empty() && IsSharedSystemFolder(preview.installRoot, windows, reading);
+    if (preview.cleanupRan) {
+        std::string installDir, fullRoot;
+        for (const PiecePreview& piece : preview.pieces)
+            if (piece.carriedOut && piece.row == kRowDirectory) installDir = piece.recorded;
+        const bool offered = MayOfferInstallRoot(preview.installRoot, windows, plan.Get());
+        if (offered && !plan.Get().system.GetFullPathNameA(preview.installRoot, fullRoot)) fullRoot.clear();
+        preview.kept = Kept(steps, installDir, preview.installRoot, fullRoot, offered, options.silent);
+    }
     preview.warnings = FindWarnings(preview.pieces, preview.bytes, preview.installRoot, shared);
     if (!reading.system.GetComputerNameA(preview.machineName)) preview.machineName.clear();
     return preview;
@@ -180,6 +221,9 @@ std::string RenderPlain(const Preview& preview, const PreviewOptions& options) {
         for (const Step& step : preview.cleanup) out += "  " + Describe(step) + "\n";
     }
     out += std::string("\nthe uninstall list ") + (preview.listDeleted ? "would be deleted" : "would stay") + "\n";
+    if (!preview.kept.empty()) out += "\nthe product's folders that would stay:\n";
+    for (const KeptFolder& folder : preview.kept)
+        out += "  " + Spelt(folder.target, folder.fullTarget) + ": " + folder.why + "\n";
     out += "\nwarnings: " + std::to_string(preview.warnings.size()) + "\n";
     for (const Warning& warning : preview.warnings)
         out += "  " + (warning.line ? "line " + std::to_string(warning.line) + " " : std::string()) + warning.code +
@@ -222,6 +266,11 @@ std::string RenderJson(const Preview& preview, const PreviewOptions& options) {
     out["pieces"] = pieces;
     out["cleanup"] = preview.cleanup;
     out["listDeleted"] = preview.listDeleted;
+    Json kept = Json::array();
+    for (const KeptFolder& folder : preview.kept)
+        kept.push_back({{"target", JsonText(folder.target)}, {"fullTarget", JsonText(folder.fullTarget)},
+                        {"why", JsonText(folder.why)}});
+    out["kept"] = kept;
     Json warnings = Json::array();
     for (const Warning& w : preview.warnings)
         warnings.push_back({{"code", w.code}, {"line", w.line}, {"message", JsonText(w.message)}});

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "check/Plan.h"
 #include "check/PlanningPlatform.h"
 #include "platform/Platform.h"
 
@@ -48,6 +49,7 @@ struct Preview {
     bool cleanupRan = false;
     bool listDeleted = false;
     std::string installRoot;
+    std::vector<KeptFolder> kept;  // the product's folders the run leaves where they are
     std::vector<std::string> removedLogs;
     std::string machineName;
 };
@@ -59,7 +61,8 @@ std::string RenderPlain(const Preview& preview, const PreviewOptions& options);
 std::string RenderJson(const Preview& preview, const PreviewOptions& options);
 
 // The preview printed to `out` (plain, or with --json a plan: see Plan.h);
-// the exit status: 0 no warning, 1 warnings, 2 the list can't be read.
+// the exit status: 0 no warning, 1 warnings (a failure foretold among them),
+// 2 the list can't be read.
 int RunCheck(Platform& reading, const PreviewOptions& options, std::string& out);
 
 }  // namespace qv::check

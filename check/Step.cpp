@@ -1,6 +1,7 @@
 #include "check/Step.h"
 
 #include "platform/Platform.h"
+#include "text/PathText.h"
 #include "text/Text.h"
 
 namespace qv::check {
@@ -37,6 +38,10 @@ unsigned long Number(const Json& object, const char* name, const char* otherwise
 
 }  // namespace
 
+std::string Spelt(const std::string& path, const std::string& full) {
+    return full.empty() || SamePath(full, path) ? path : path + " (" + full + ")";
+}
+
 StepKind KindNamed(const std::string& name) {
     for (int k = 0; k < kStepKinds; ++k)
         if (name == StepKindName(static_cast<StepKind>(k))) return static_cast<StepKind>(k);
@@ -71,18 +76,22 @@ std::string Describe(const Step& step) {
             return "question [" + step.detail + "] \"" + Visible(step.target) + "\" -> " + AnswerName(step.answer);
         return "box [" + step.detail + "] \"" + Visible(step.target) + "\"";
     case StepKind::Run: return "run " + Visible(step.target) + "   (dialog \"" + step.detail + "\")";
-    case StepKind::DeleteFolder: return "delete folder " + step.target + " and all it holds (" + step.detail + ")";
-    case StepKind::RemoveFolder: return "remove folder " + step.target + " if it is empty";
-    case StepKind::DeleteFile: return "delete file " + step.target;
-    case StepKind::WriteFile: return "write file " + step.target;
-    case StepKind::RewriteConfig: return "rewrite " + step.target + " without the web gateway's block";
-    case StepKind::RemoveLog: return "the InstallShield uninstaller removes " + step.target + " (assumed)";
-    case StepKind::Rename: return "rename " + step.target + " to " + step.detail;
+    case StepKind::DeleteFolder:
+        return "delete folder " + Spelt(step.target, step.fullTarget) + " and all it holds (" + step.detail + ")";
+    case StepKind::RemoveFolder: return "remove folder " + Spelt(step.target, step.fullTarget) + " if it is empty";
+    case StepKind::DeleteFile: return "delete file " + Spelt(step.target, step.fullTarget);
+    case StepKind::WriteFile: return "write file " + Spelt(step.target, step.fullTarget);
+    case StepKind::RewriteConfig:
+        return "rewrite " + Spelt(step.target, step.fullTarget) + " without the web gateway's block";
+    case StepKind::RemoveLog:
+        return "the InstallShield uninstaller removes " + Spelt(step.target, step.fullTarget) + " (assumed)";
+    case StepKind::Rename:
+        return "rename " + Spelt(step.target, step.fullTarget) + " to " + Spelt(step.detail, step.fullDetail);
     case StepKind::SetValue: return "set HKLM\\" + step.target + " to \"" + Visible(step.detail) + "\"";
     case StepKind::DeleteKey: return "delete key HKLM\\" + step.target;
     case StepKind::MetabaseDeleteKey: return "delete metabase key " + step.target;
     case StepKind::MetabaseSetData: return "set metabase " + step.target + " " + step.detail;
-    case StepKind::CurrentDirectory: return "enter folder " + step.target;
+    case StepKind::CurrentDirectory: return "enter folder " + Spelt(step.target, step.fullTarget);
     case StepKind::Note: return step.target + " " + step.detail;
     case StepKind::Exit: return "exit " + step.target;
     }
@@ -125,6 +134,8 @@ void to_json(Json& json, const Step& step) {
     if (step.kind == StepKind::MetabaseSetData) json["identifier"] = step.identifier;
     if (!step.fails.empty()) json["fails"] = JsonText(step.fails);
     if (!step.question.empty()) json["question"] = JsonText(step.question);
+    if (!step.fullTarget.empty()) json["fullTarget"] = JsonText(step.fullTarget);
+    if (!step.fullDetail.empty()) json["fullDetail"] = JsonText(step.fullDetail);
 }
 
 // The texts first, then the kind, then the numbers: the first fault found is the one reported.
@@ -138,8 +149,16 @@ void from_json(const Json& json, Step& step) {
     const bool answered = ReadText(json, "answer", answer, false);
     ReadText(json, "fails", step.fails, false);
     ReadText(json, "question", step.question, false);
+    ReadText(json, "fullTarget", step.fullTarget, false);
+    ReadText(json, "fullDetail", step.fullDetail, false);
     step.kind = KindNamed(kind);
-    if (answered) step.answer = answer == "yes" ? kIdYes : answer == "no" ? kIdNo : kIdOk;
+    // A change says what it changes; without a target it would verify as made.
+    if (RoleOf(step.kind) == StepRole::Change && step.target.empty()) throw PlanError("\"target\" is empty");
+    if (answered) {
+        if (answer != "yes" && answer != "no" && answer != "ok")
+            throw PlanError("\"answer\" is \"" + answer + "\", not yes, no or ok");
+        step.answer = answer == "yes" ? kIdYes : answer == "no" ? kIdNo : kIdOk;
+    }
     step.style = static_cast<unsigned>(Number(json, "style", "\"style\" is not a box's style"));
     step.identifier = Number(json, "identifier", "\"identifier\" is not a metabase identifier");
 }

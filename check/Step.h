@@ -33,6 +33,10 @@ struct Step {
     unsigned long identifier = 0;  // the metabase value's identifier
     std::string fails;     // why the machine as read makes this call fail; empty when it is taken to succeed
     std::string question;  // the question whose Yes this change needs
+    // Where a target or a rename's new name that is a path leads: the full
+    // path the run makes of it against its current directory at this step.
+    // Empty for other steps, and in plans written before it was kept.
+    std::string fullTarget, fullDetail;
 };
 
 // A box's answer as a plan names it: yes, no or ok.
@@ -40,6 +44,9 @@ std::string AnswerName(int answer);
 
 // One step in the preview's words.
 std::string Describe(const Step& step);
+
+// A path as spelt, with the full path it leads to when that reads otherwise.
+std::string Spelt(const std::string& path, const std::string& full);
 
 // A text in the system's code page as JSON holds it: each byte the character
 // of that number (Latin-1), so that every byte survives the round trip.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "check/FullPathModel.h"
 #include "check/ReadOnly.h"
 #include "check/RunLogReasons.h"
 #include "text/PathText.h"
@@ -20,7 +21,23 @@ constexpr unsigned long kMetabaseTimeoutMs = 1000;
 constexpr HResult kMetabasePathNotFound = static_cast<HResult>(0x80070003);
 constexpr HResult kMetabaseFileNotFound = static_cast<HResult>(0x80070002);
 constexpr HResult kMetabaseInsufficientBuffer = static_cast<HResult>(0x8007007A);
+constexpr HResult kMetabaseDataNotFound = static_cast<HResult>(0x800CC801);
 constexpr std::size_t kMaxPlanBytes = 16 << 20;
+
+// What a look at a path or a key found.
+enum class Found { There, Absent, Unknown };
+
+// The path the run used: the full path the plan keeps, or the target when it
+// names its drive itself. Empty when neither: the current directory the run
+// had can't be known here, and this program's own is no stand-in for it.
+std::string RunPath(const std::string& target, const std::string& full) {
+    return !full.empty() ? full : IsFullPath(target) ? target : std::string();
+}
+
+std::string Unlocated(const std::string& target) {
+    return "the plan keeps no full path for " + target +
+           ", which names no drive or is relative: where the run found it can't be told from here";
+}
 
 class Checker {
 public:
@@ -30,26 +47,42 @@ public:
         if (comStarted_) machine_.com.CoUninitialize();
     }
 
+    // A step the plan foresaw failing is looked for like any other: the
+    // machine, not the foresight, says whether it was made.
     void Check(const Plan& plan, std::size_t index, VerifiedStep& out) {
         const Step& step = plan.steps[index];
-        if (!step.fails.empty()) {
-            out.state = StepState::NotDone;
-            out.why = "the plan foresaw that it fails: " + step.fails;
-        } else {
-            CheckMade(plan, index, out);
-        }
+        out.needed = RoleOf(step.kind) == StepRole::Change;
+        CheckMade(plan, index, out);
+        if (!step.fails.empty())
+            out.why += (out.why.empty() ? "though" : "; as") + std::string(" the plan foresaw that it fails: ") + step.fails;
         if (out.state == StepState::NotDone && !step.question.empty())
             out.why += "; it needed the answer Yes to \"" + Visible(step.question) + "\"";
     }
 
-    bool KeyThere(const std::string& key) {
+    Found Key(const std::string& key, std::string& why) {
         Handle handle = 0;
-        if (machine_.registry.OpenKey(key, kKeyRead, handle) != kErrorSuccess) return false;
-        machine_.registry.CloseKey(handle);
-        return true;
+        const long status = machine_.registry.OpenKey(key, kKeyRead, handle);
+        if (status == kErrorSuccess) {
+            machine_.registry.CloseKey(handle);
+            return Found::There;
+        }
+        if (status == kErrorFileNotFound) return Found::Absent;
+        why = "it cannot be read: " + ErrorText(static_cast<unsigned long>(status));
+        return Found::Unknown;
     }
 
-    bool There(const std::string& path) { return machine_.files.GetFileAttributesA(path) != kInvalidFileAttributes; }
+    // `path` is full.
+    Found Path(const std::string& path, std::string& why, unsigned long* attributes = nullptr) {
+        const unsigned long found = machine_.files.GetFileAttributesA(path);
+        if (found != kInvalidFileAttributes) {
+            if (attributes) *attributes = found;
+            return Found::There;
+        }
+        const unsigned long error = machine_.errors.GetLastError();
+        if (error == kErrorFileNotFound || error == kErrorPathNotFound) return Found::Absent;
+        why = "it cannot be looked at: " + ErrorText(error);
+        return Found::Unknown;
+    }
 
 private:
     void CheckMade(const Plan& plan, std::size_t index, VerifiedStep& out) {
@@ -60,12 +93,12 @@ private:
         case StepKind::DeleteFolder:
         case StepKind::RemoveFolder:
         case StepKind::DeleteFile:
-        case StepKind::RemoveLog: return Set(out, !There(step.target), "it is still there");
+        case StepKind::RemoveLog: return PathGone(step, out);
         case StepKind::WriteFile: return Written(plan, index, out);
         // What stood there is kept under the new name; the old one may be written again.
-        case StepKind::Rename: return Set(out, There(step.detail), step.detail + " is not there");
-        case StepKind::RewriteConfig: return Rewritten(step.target, out);
-        case StepKind::DeleteKey: return Set(out, !KeyThere(step.target), "the key is still there");
+        case StepKind::Rename: return Renamed(step, out);
+        case StepKind::RewriteConfig: return Rewritten(step, out);
+        case StepKind::DeleteKey: return KeyGone(step.target, out);
         case StepKind::SetValue: return ValueSet(step, out);
         case StepKind::MetabaseDeleteKey: return MetabaseKeyGone(step.target, out);
         case StepKind::MetabaseSetData: return MetabaseDataSet(step, out);
@@ -80,26 +113,95 @@ private:
         if (!done) out.why = otherwise;
     }
 
-    // A file the run wrote and then removed again (obj.conf's copy) leaves nothing to look for.
-    void Written(const Plan& plan, std::size_t index, VerifiedStep& out) {
-        const std::string& target = plan.steps[index].target;
-        for (std::size_t later = index + 1; later < plan.steps.size(); ++later)
-            if (plan.steps[later].kind == StepKind::DeleteFile && SamePath(plan.steps[later].target, target)) {
-                out.why = "the run writes it and removes it again";
-                return;
-            }
-        Set(out, There(target), "it is not there");
+    std::string ErrorText(unsigned long code) {
+        std::string text;
+        if (!machine_.errors.FormatMessageA(
+                kFormatMessageAllocateBuffer | kFormatMessageFromSystem | kFormatMessageIgnoreInserts, code,
+                kLangUserDefault, text))
+            return "error " + std::to_string(code);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+        return Visible(text) + " (error " + std::to_string(code) + ")";
     }
 
-    void Rewritten(const std::string& path, VerifiedStep& out) {
-        if (!There(path)) return Set(out, false, "it is not there");
-        std::string text;
-        if (!ReadAll(machine_.files, path, text, kMaxPlanBytes)) {
-            out.why = "it cannot be read";
+    void PathGone(const Step& step, VerifiedStep& out) {
+        const std::string path = RunPath(step.target, step.fullTarget);
+        if (path.empty()) {
+            out.why = Unlocated(step.target);
             return;
         }
-        Set(out, text.find(kBeginMarker) == std::string::npos && text.find(kEndMarker) == std::string::npos,
-            "it still holds the web gateway's marker lines");
+        switch (Path(path, out.why)) {
+        case Found::Absent: return Set(out, true, "");
+        case Found::There: return Set(out, false, "it is still there");
+        case Found::Unknown: return;
+        }
+    }
+
+    // A file the run wrote and then removed again (obj.conf's copy) leaves nothing to look for.
+    void Written(const Plan& plan, std::size_t index, VerifiedStep& out) {
+        const Step& step = plan.steps[index];
+        const std::string path = RunPath(step.target, step.fullTarget);
+        for (std::size_t later = index + 1; later < plan.steps.size(); ++later) {
+            const Step& next = plan.steps[later];
+            if (next.kind == StepKind::DeleteFile &&
+                (SamePath(next.target, step.target) ||
+                 (!path.empty() && SamePath(RunPath(next.target, next.fullTarget), path)))) {
+                out.why = "the run writes it and removes it again";
+                out.needed = false;
+                return;
+            }
+        }
+        if (path.empty()) {
+            out.why = Unlocated(step.target);
+            return;
+        }
+        unsigned long attributes = 0;
+        switch (Path(path, out.why, &attributes)) {
+        case Found::There: return Set(out, !(attributes & kFileAttributeDirectory), "a folder stands there");
+        case Found::Absent: return Set(out, false, "it is not there");
+        case Found::Unknown: return;
+        }
+    }
+
+    void Renamed(const Step& step, VerifiedStep& out) {
+        const std::string path = RunPath(step.detail, step.fullDetail);
+        if (path.empty()) {
+            out.why = Unlocated(step.detail);
+            return;
+        }
+        switch (Path(path, out.why)) {
+        case Found::There: return Set(out, true, "");
+        case Found::Absent: return Set(out, false, step.detail + " is not there");
+        case Found::Unknown: return;
+        }
+    }
+
+    // The restore's own rule: whatever follows a begin line goes, and an end
+    // line outside a block stays. So no line holds a begin marker once it is done.
+    void Rewritten(const Step& step, VerifiedStep& out) {
+        const std::string path = RunPath(step.target, step.fullTarget);
+        if (path.empty()) {
+            out.why = Unlocated(step.target);
+            return;
+        }
+        switch (Path(path, out.why)) {
+        case Found::There: break;
+        case Found::Absent: return Set(out, false, "it is not there");
+        case Found::Unknown: return;
+        }
+        std::string text;
+        if (!ReadAll(machine_.files, path, text, kMaxPlanBytes)) {
+            out.why = "it cannot be read: " + ErrorText(machine_.errors.GetLastError());
+            return;
+        }
+        Set(out, text.find(kBeginMarker) == std::string::npos, "a line still holds the web gateway's begin marker");
+    }
+
+    void KeyGone(const std::string& key, VerifiedStep& out) {
+        switch (Key(key, out.why)) {
+        case Found::Absent: return Set(out, true, "");
+        case Found::There: return Set(out, false, "the key is still there");
+        case Found::Unknown: return;
+        }
     }
 
     void ValueSet(const Step& step, VerifiedStep& out) {
@@ -109,8 +211,12 @@ private:
             return;
         }
         Handle key = 0;
-        if (machine_.registry.OpenKey(step.target.substr(0, slash), kKeyRead, key) != kErrorSuccess)
-            return Set(out, false, "its key is not there");
+        const long opened = machine_.registry.OpenKey(step.target.substr(0, slash), kKeyRead, key);
+        if (opened == kErrorFileNotFound) return Set(out, false, "its key is not there");
+        if (opened != kErrorSuccess) {
+            out.why = "its key cannot be read: " + ErrorText(static_cast<unsigned long>(opened));
+            return;
+        }
         std::vector<char> data(1024);
         unsigned long size = static_cast<unsigned long>(data.size());
         long status = machine_.registry.QueryValue(key, step.target.substr(slash + 1), data.data(), size);
@@ -119,7 +225,11 @@ private:
             status = machine_.registry.QueryValue(key, step.target.substr(slash + 1), data.data(), size);
         }
         machine_.registry.CloseKey(key);
-        if (status != kErrorSuccess) return Set(out, false, "the value is not there");
+        if (status == kErrorFileNotFound) return Set(out, false, "the value is not there");
+        if (status != kErrorSuccess) {
+            out.why = "the value cannot be read: " + ErrorText(static_cast<unsigned long>(status));
+            return;
+        }
         const std::string value(data.data(), strnlen(data.data(), std::min<std::size_t>(size, data.size())));
         Set(out, value == step.value, "it holds \"" + Visible(value) + "\"");
     }
@@ -156,6 +266,7 @@ private:
         MetadataHandle handle = 0;
         HResult hr = metabase->OpenKey(kMetadataMasterRootHandle, Widened(step.target), kMetadataPermissionRead,
                                        kMetabaseTimeoutMs, handle);
+        if (hr == kMetabasePathNotFound || hr == kMetabaseFileNotFound) return Set(out, false, "its key is not there");
         if (hr < 0) {
             out.why = "its key cannot be opened (" + Hex(static_cast<std::uint32_t>(hr), 8) + ")";
             return;
@@ -176,6 +287,7 @@ private:
             buffer.assign(required, 0);
         }
         metabase->CloseKey(handle);
+        if (hr == kMetabaseDataNotFound) return Set(out, false, "the value is not there");
         if (hr < 0) {
             out.why = "its value cannot be read (" + Hex(static_cast<std::uint32_t>(hr), 8) + ")";
             return;
@@ -200,12 +312,17 @@ const char* LeftoverName(const std::string& kind) {
     return kind == "product-key" ? "product key HKLM\\" : kind == "family-key" ? "family key HKLM\\" : "start-menu folder ";
 }
 
+void AddLeftover(Verification& verification, const char* kind, const std::string& target, Found found,
+                 const std::string& why) {
+    if (found != Found::Absent) verification.leftovers.push_back({kind, target, found == Found::Unknown, why});
+}
+
 }  // namespace
 
 bool Verification::Complete() const {
     if (!leftovers.empty()) return false;
     for (const VerifiedStep& step : steps)
-        if (step.state == StepState::NotDone) return false;
+        if (step.needed && step.state != StepState::Done) return false;
     return true;
 }
 
@@ -230,16 +347,29 @@ Verification Verify(Platform& machine, const Plan& plan) {
         checker.Check(plan, i, verified);
         verification.steps.push_back(verified);
     }
-    for (const char* key : kProductKeys)
-        if (checker.KeyThere(key)) verification.leftovers.push_back({"product-key", key});
-    for (const char* key : kFamilyKeys)
-        if (checker.KeyThere(key)) verification.leftovers.push_back({"family-key", key});
+    std::string why;
+    for (const char* key : kProductKeys) AddLeftover(verification, "product-key", key, checker.Key(key, why), why);
+    for (const char* key : kFamilyKeys) AddLeftover(verification, "family-key", key, checker.Key(key, why), why);
     OsVersionInfo version;
     version.dwOSVersionInfoSize = kOsVersionInfoSize;
     std::string windows;
     if (ReadWindowsDirectory(machine, windows) && !windows.empty() && machine.system.GetVersionExA(version))
         for (const std::string& folder : StartMenuFolders(windows, version.dwPlatformId))
-            if (checker.There(folder)) verification.leftovers.push_back({"start-menu-folder", folder});
+            AddLeftover(verification, "start-menu-folder", folder, checker.Path(folder, why), why);
+    for (const KeptFolder& folder : plan.kept) {
+        KeptFound found{folder, "unknown", ""};
+        const std::string path = RunPath(folder.target, folder.fullTarget);
+        if (path.empty()) {
+            found.why = Unlocated(folder.target);
+        } else {
+            switch (checker.Path(path, found.why)) {
+            case Found::There: found.state = "still there"; break;
+            case Found::Absent: found.state = "not there"; break;
+            case Found::Unknown: break;
+            }
+        }
+        verification.kept.push_back(found);
+    }
     return verification;
 }
 
@@ -247,16 +377,29 @@ std::string RenderVerification(const Plan& plan, const Verification& verificatio
                                bool json) {
     if (json) {
         using Json = nlohmann::ordered_json;
-        Json steps = Json::array(), leftovers = Json::array();
+        Json steps = Json::array(), leftovers = Json::array(), kept = Json::array();
         for (const VerifiedStep& s : verification.steps) {
-            Json step = {{"kind", s.step.kind}, {"target", JsonText(s.step.target)}, {"state", StateName(s.state)}};
+            Json step = {{"kind", s.step.kind}, {"target", JsonText(s.step.target)}};
+            if (!s.step.fullTarget.empty()) step["fullTarget"] = JsonText(s.step.fullTarget);
+            step["state"] = StateName(s.state);
             if (!s.why.empty()) step["why"] = JsonText(s.why);
             if (!s.step.question.empty()) step["question"] = JsonText(s.step.question);
             if (!s.log.empty()) step["log"] = JsonText(s.log);
             steps.push_back(step);
         }
-        for (const Leftover& l : verification.leftovers)
-            leftovers.push_back({{"kind", l.kind}, {"target", JsonText(l.target)}});
+        for (const Leftover& l : verification.leftovers) {
+            Json leftover = {{"kind", l.kind}, {"target", JsonText(l.target)}, {"state", l.unknown ? "unknown" : "there"}};
+            if (!l.why.empty()) leftover["why"] = JsonText(l.why);
+            leftovers.push_back(leftover);
+        }
+        for (const KeptFound& k : verification.kept) {
+            Json folder = {{"target", JsonText(k.folder.target)}};
+            if (!k.folder.fullTarget.empty()) folder["fullTarget"] = JsonText(k.folder.fullTarget);
+            folder["state"] = k.state;
+            if (!k.why.empty()) folder["why"] = JsonText(k.why);
+            folder["keptBecause"] = JsonText(k.folder.why);
+            kept.push_back(folder);
+        }
         const Json out = {{"verified", verification.Complete()},
                           {"plan", JsonText(planFile)},
                           {"listPath", JsonText(plan.listPath)},
@@ -265,7 +408,8 @@ std::string RenderVerification(const Plan& plan, const Verification& verificatio
                           {"machineName", JsonText(verification.machineName)},
                           {"sameMachine", verification.sameMachine},
                           {"steps", steps},
-                          {"leftovers", leftovers}};
+                          {"leftovers", leftovers},
+                          {"kept", kept}};
         return out.dump(-1, ' ', true) + "\n";
     }
     std::string out;
@@ -286,7 +430,12 @@ std::string RenderVerification(const Plan& plan, const Verification& verificatio
         if (!s.log.empty()) out += std::string(17, ' ') + Visible(s.log) + "\n";
     }
     out += "\nleftovers of the family: " + std::to_string(verification.leftovers.size()) + "\n";
-    for (const Leftover& l : verification.leftovers) out += "  " + std::string(LeftoverName(l.kind)) + l.target + "\n";
+    for (const Leftover& l : verification.leftovers)
+        out += "  " + std::string(LeftoverName(l.kind)) + l.target + (l.unknown ? ": unknown, " + l.why : "") + "\n";
+    out += "\nkept as planned: " + std::to_string(verification.kept.size()) + "\n";
+    for (const KeptFound& k : verification.kept)
+        out += "  " + Spelt(k.folder.target, k.folder.fullTarget) + ": " + k.state + (k.why.empty() ? "" : ", " + k.why) +
+               (k.folder.why.empty() ? "" : " (" + k.folder.why + ")") + "\n";
     out += "\n" + std::to_string(counts[0]) + " done, " + std::to_string(counts[1]) + " not done, " +
            std::to_string(counts[2]) + " not checkable, " + std::to_string(verification.leftovers.size()) +
            " left over: " + (verification.Complete() ? "verified" : "needs a look") + "\n";

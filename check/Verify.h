@@ -1,5 +1,7 @@
 // A machine held to a kept plan after the run: which planned changes it
-// shows, and what of the family is still on it. Only reads.
+// shows, and what of the family is still on it. Only reads, and only full
+// paths: where the verification itself stands plays no part. Only a
+// not-found answer counts as gone; any other failure to look is said as such.
 #pragma once
 
 #include <string>
@@ -15,14 +17,26 @@ enum class StepState { Done, NotDone, NotCheckable };
 struct VerifiedStep {
     Step step;
     StepState state = StepState::NotCheckable;
-    std::string why;  // what was found, when the step is not done or can't be checked
-    std::string log;  // what the run's log says of a step that is not done
+    std::string why;      // what was found, when the step is not done or can't be checked; a failure foreseen
+    bool needed = false;  // a change the verification is complete only when done
+    std::string log;      // what the run's log says of a step that is not done
 };
 
-// A place the closing clean-up looks at that still holds something of the family.
+// A place the closing clean-up looks at that still holds something of the
+// family, or that could not be looked at.
 struct Leftover {
     std::string kind;  // product-key, family-key, start-menu-folder
     std::string target;
+    bool unknown = false;  // it could not be read: `why` says what the system answered
+    std::string why;
+};
+
+// A folder the plan keeps, as found: still there, not there or unknown.
+// Whichever it is, the verification is no more or less complete for it.
+struct KeptFound {
+    KeptFolder folder;
+    std::string state;
+    std::string why;  // when unknown
 };
 
 struct Verification {
@@ -30,7 +44,9 @@ struct Verification {
     bool sameMachine = true;
     std::vector<VerifiedStep> steps;  // the plan's changes, shown boxes and started programs
     std::vector<Leftover> leftovers;
-    // Every step that can be checked is done and nothing of the family is left.
+    std::vector<KeptFound> kept;
+    // Every change the plan makes is seen done and nothing of the family is
+    // left or unknown.
     bool Complete() const;
 };
 

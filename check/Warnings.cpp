@@ -144,6 +144,10 @@ std::vector<Warning> FindWarnings(std::vector<PiecePreview>& pieces, const std::
             find.Add(&piece, piece.line, "short-line",
                      "Line " + line + " has fewer than 3 bytes and is ignored.");
         if (piece.row == kRowDirectory) directories.push_back(&piece);
+        for (const Step& step : piece.steps)
+            if (!step.fails.empty())
+                find.Add(&piece, piece.line, "foreseen-failure",
+                         "The run meets a failure on line " + line + ": " + Describe(step) + ".");
         if (piece.row == kRowInstallShield) installShield = true;
     }
     if (directories.size() > 1) {

@@ -1015,10 +1015,14 @@ class Verify(Case):
         return None
 
     def assertAsTheMachineIs(self, verified):
-        """Each step said done or not done is so on the machine, read here."""
+        """Each step said done or not done, and each kept folder said there or
+        not, is so on the machine, read here."""
         store = metabase.values(metabase.read_store(self.m.unix(self.STORE))) if CONFIG.get("metabase") else {}
+        for folder in verified["kept"]:
+            there = self.m.exists(folder.get("fullTarget") or folder["target"])
+            self.assertEqual(folder["state"], "still there" if there else "not there", folder)
         for step in verified["steps"]:
-            kind, target, state = step["kind"], step["target"], step["state"]
+            kind, target, state = step["kind"], step.get("fullTarget") or step["target"], step["state"]
             if kind in ("delete-folder", "remove-folder", "delete-file", "remove-log"):
                 made = not self.m.exists(target)
             elif kind == "delete-key":
@@ -1062,9 +1066,24 @@ class Verify(Case):
         code, verified, plain = self.verify()
         self.assertEqual(code, 0, plain)
         self.assertAsTheMachineIs(verified)
-        # Silent: the install directory is never offered, so never planned; it stays.
+        # Silent: the install directory and the root are never offered, so never
+        # planned; they stay, listed as kept, and the exit status is 0 all the same.
         self.assertTrue(self.m.exists(INSTALL_DIR + r"\docstore\index.dat"))
         self.assertNotIn(INSTALL_DIR, [s["target"] for s in verified["steps"]])
+        self.assertEqual([(k["target"], k["state"]) for k in verified["kept"]],
+                         [(INSTALL_DIR, "still there"), (r"C:\Quorvan", "still there")], plain)
+
+    def test_an_end_line_outside_the_block_stays_and_the_rewrite_is_verified_done(self):
+        self.m.write(NS_CONFIG, NS_END + b"\r\n" + OBJ_CONF)
+        self.plan(silent=True)
+        run = self.m.run("-a -p " + LIST, standin_env=self.env)
+        self.assertOrdinaryEnd(run)
+        with open(self.m.unix(NS_CONFIG), "rb") as f:
+            self.assertEqual(f.read(), NS_END + b"\r\n" + OBJ_CONF_RESTORED)
+        code, verified, plain = self.verify()
+        self.assertEqual(code, 0, plain)
+        self.assertEqual([s["state"] for s in verified["steps"] if s["kind"] == "rewrite-config"], ["done"], plain)
+        self.assertAsTheMachineIs(verified)
 
     @unforeseeable("a file is held open")
     def test_a_file_held_open_keeps_its_folder_and_the_verification_names_it(self):

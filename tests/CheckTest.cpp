@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <regex>
 
 #include "app/RecordingPlatform.h"
 #include "app/RunLog.h"
@@ -114,9 +115,10 @@ void LayOut(FakePlatform& fake) {
 }
 
 // The list at kList; questions past `answers` are answered No.
-qv::check::PreviewOptions Options(const std::deque<int>& answers, bool silent = false, bool json = false) {
+qv::check::PreviewOptions Options(const std::deque<int>& answers, bool silent = false, bool json = false,
+                                  const std::string& listPath = kList) {
     qv::check::PreviewOptions options;
-    options.listFile = options.listPath = kList;
+    options.listFile = options.listPath = listPath;
     options.answers = answers;
     options.defaultAnswer = qv::kIdNo;
     options.silent = silent;
@@ -126,13 +128,13 @@ qv::check::PreviewOptions Options(const std::deque<int>& answers, bool silent = 
 
 // With `runLog`, as the uninstaller keeps one with -l: over its recording layer.
 void RunForReal(FakePlatform& machine, const std::deque<int>& answers, bool silent = false,
-                const std::string& runLog = "") {
+                const std::string& listPath = kList, const std::string& runLog = "") {
     machine.boxAnswers = answers;
     qv::RunLog log(machine.platform);
     log.Start();
     qv::RecordingPlatform recorder(machine.platform, log);
     qv::UninstallApp app(runLog.empty() ? machine.platform : recorder.Get());
-    std::vector<std::string> arguments = {"QvUnInstall.exe", "-p", kList};
+    std::vector<std::string> arguments = {"QvUnInstall.exe", "-p", listPath};
     if (silent) arguments.push_back("-a");
     if (!runLog.empty()) {
         arguments.insert(arguments.end(), {"-l", runLog});
@@ -257,7 +259,8 @@ TEST(Check, CommandLineIsTakenAsTheUsageSays) {
     for (const std::vector<std::string>& bad :
          {std::vector<std::string>{}, {"--answer", "maybe", "l"}, {"--frobnicate", "l"}, {"a", "b", "c"},
           {"--verify"}, {"--verify", "plan.json", "list.txt"}, {"--silent", "--verify", "plan.json"},
-          {"--log", "run.log", "list.txt"}})
+          {"--verify", "plan.json", "--answer", "no"}, {"--verify", ""}, {"--log", "run.log", "list.txt"},
+          {"--verify", "plan.json", "--log", ""}})
         EXPECT_NE(qv::check::ParseCheckArguments(bad).error, "");
 }
 
@@ -266,10 +269,16 @@ TEST(Check, CommandLineIsTakenAsTheUsageSays) {
 const char kPlanFile[] = "C:\\plans\\web01.json";
 const char kRunLog[] = "C:\\logs\\run.log";
 
-std::string PlanOf(FakePlatform& machine, const std::deque<int>& answers, bool silent = false) {
+std::string PlanOf(FakePlatform& machine, const std::deque<int>& answers, bool silent = false,
+                   const std::string& listPath = kList) {
     std::string plan;
-    qv::check::RunCheck(machine.platform, Options(answers, silent, true), plan);
+    qv::check::RunCheck(machine.platform, Options(answers, silent, true, listPath), plan);
     return plan;
+}
+
+// The plan as it was written before full paths and kept folders were kept.
+std::string Older(const std::string& plan) {
+    return std::regex_replace(plan, std::regex(R"re(,"(fullTarget|fullDetail)":"([^"\\]|\\.)*"|,"kept":\[[^\]]*\])re"), "");
 }
 
 // The verification's exit status and what it printed, the plan read from a folder apart from the machine.
@@ -313,6 +322,12 @@ TEST(Verify, AWholeRunCarriedOutAsPlannedIsDoneInEveryCheckableStep) {
                                  "done           delete file C:\\Quorvan\\QvUninst.txt", "not checkable  run net stop w3svc",
                                  "leftovers of the family: 0"})
             EXPECT_THAT(out, HasSubstr(done)) << silent;
+        // A silent run never offers the install directory or the root: listed, they leave the status alone.
+        EXPECT_THAT(out, HasSubstr(silent ? "kept as planned: 2\n"
+                                            "  C:\\Quorvan\\Server: still there (a silent run never removes it)\n"
+                                            "  C:\\Quorvan: still there (a silent run never removes it)\n"
+                                          : "kept as planned: 0\n"))
+            << out;
         EXPECT_THAT(std::vector<std::string>(real.log.begin() + static_cast<long>(logBefore), real.log.end()),
                     ::testing::Not(::testing::Contains(::testing::AnyOf(HasSubstr("regset"), HasSubstr("regdelete"),
                                                                        HasSubstr("mb SetData"), HasSubstr("mb DeleteKey")))));
@@ -333,7 +348,15 @@ TEST(Verify, WhatTheRunLeftUndoneIsNamedWithTheQuestionItNeeded) {
         std::size_t notDone;
         std::vector<std::string> said;
         std::string logSays;  // under the first step not done, with --log
+        std::function<void(FakePlatform&)> planned = [](FakePlatform&) {};  // the machine the plan is made on
+        std::function<void(FakePlatform&)> after = [](FakePlatform&) {};    // the real one, once it has run
+        std::string listPath = kList;
+        bool older = false;  // the plan as written before full paths were kept
     };
+    const auto followsFolders = [](FakePlatform& m) { m.readsAgainstCurrentDirectory = true; };
+    const auto elsewhere = [](FakePlatform& m) { m.currentDirectory = "D:\\plans"; };
+    const std::string config = "C:\\Netscape\\SuiteSpot\\https-web\\config\\OBJ~1.CON";
+    const std::string refused = "it cannot be read: system text for 5 (error 5)";
     const std::deque<int> yes = {qv::kIdYes, qv::kIdYes, qv::kIdYes};
     const Case cases[] = {
         {"a deletion fails", yes, [&](FakePlatform& m) { m.shellFailures[menu] = 0x78; }, 1, 2,
@@ -354,15 +377,40 @@ TEST(Verify, WhatTheRunLeftUndoneIsNamedWithTheQuestionItNeeded) {
          "status 0)\n"},
         {"another machine", yes, [](FakePlatform& m) { m.computerName = "WEB02"; }, 0, 0,
          {"the plan was made on QVTEST, not on this machine (WEB02)"}},
+        {"a driveless plan verified from another folder", {qv::kIdYes, qv::kIdYes, qv::kIdNo}, followsFolders, 1, 1,
+         {"not done       delete folder \\Quorvan (c:\\Quorvan) and all it holds (flags 0x450): it is still there",
+          "done           delete file \\Quorvan\\QvUninst.txt (c:\\Quorvan\\QvUninst.txt)\n"},
+         "", followsFolders, elsewhere, "\\Quorvan\\QvUninst.txt"},
+        {"that plan as written before full paths were kept", {qv::kIdYes, qv::kIdYes, qv::kIdNo}, followsFolders, 1, 0,
+         {"not checkable  delete folder \\Quorvan and all it holds (flags 0x450): the plan keeps no full path for "
+          "\\Quorvan, which names no drive or is relative",
+          "done           delete folder C:\\Quorvan\\Server"},
+         "", followsFolders, elsewhere, "\\Quorvan\\QvUninst.txt", true},
+        {"a key and a menu refused", yes, [&](FakePlatform& m) { m.refused = {"Software\\Quorvan\\DocumentServer", menu}; },
+         1, 0,
+         {"not checkable  delete key HKLM\\Software\\Quorvan\\DocumentServer: " + refused,
+          "  family key HKLM\\Software\\Quorvan\\DocumentServer: unknown, " + refused,
+          "  start-menu folder " + menu + ": unknown, it cannot be looked at: system text for 5 (error 5)"}},
+        {"an end line outside a block stays", yes,
+         [&](FakePlatform& m) { m.files[config].insert(0, "#### QUORVAN WEB GATEWAY EXTENSION -- END ####\n"); },
+         0, 0, {"done           rewrite " + config + " without the web gateway's block\n"}},
+        {"a failure foreseen that did not happen", yes, [](FakePlatform&) {}, 1, 1,
+         {"done           rewrite " + config + " without the web gateway's block: though the plan foresaw that it "
+          "fails: the file at " + config + " is read-only",
+          "not done       write file " + config + ".tmp: it is not there"},
+         "", [&](FakePlatform& m) { m.fileAttributes[config] = qv::kFileAttributeReadOnly; }},
     };
     for (const Case& c : cases) {
         FakePlatform planned, real;
         LayOut(planned);
         LayOut(real);
-        const std::string plan = PlanOf(planned, yes);
+        c.planned(planned);
+        const std::string made = PlanOf(planned, yes, false, c.listPath);
+        const std::string plan = c.older ? Older(made) : made;
         c.change(real);
         real.directories.insert("C:\\logs");
-        RunForReal(real, c.answers, false, kRunLog);
+        RunForReal(real, c.answers, false, c.listPath, kRunLog);
+        c.after(real);
         std::string runLog = real.files[kRunLog], out, json, logged;
         real.files.erase(kRunLog);
         EXPECT_EQ(VerifyOn(real, plan, out), c.status) << c.what << "\n" << out;
@@ -398,6 +446,13 @@ TEST(Verify, ADamagedPlanIsRefusedInOneLineNamingTheFile) {
         {replaced("\"target\":\"Software\\\\Quorvan\"", "\"target\":7"), "\"target\" is not a string"},
         {replaced("\"cleanup\":[", "\"cleanup\":[3,"), "\"cleanup\" step 1: it is not an object"},
         {replaced("\"listPath\":\"", "\"listPath\":\"\\u20ac"), "\"listPath\" holds a character that no code-page byte gives"},
+        {replaced("\"target\":\"Software\\\\Quorvan\"", "\"target\":\"\""), "\"target\" is empty"},
+        {replaced("\"answer\":\"yes\"", "\"answer\":\"maybe\""), "\"answer\" is \"maybe\", not yes, no or ok"},
+        {replaced("\"target\":\"C:\\\\Quorvan\\\\QvUninst.txt\"", "\"target\":\"C:\\\\Quorvan\\\\Other.txt\""),
+         "\"listDeleted\" is true, but no step deletes the list"},
+        {replaced("\"plan\":1", "\"plan\":18446744073709551615"),
+         "it is a plan of version 18446744073709551615; this program reads version 1"},
+        {replaced("\"kept\":[", "\"kept\":[3,"), "\"kept\" folder 1: it is not an object"},
     };
     for (const auto& [text, why] : cases) {
         std::string out;
@@ -433,7 +488,12 @@ TEST(Check, AReadOnlyConfigurationIsForetoldAsTheRunMeetsIt) {
     EXPECT_THAT(Seen(real), Contains(HasSubstr("Cannot write " + config + " to restore Netscape configuration.")));
     EXPECT_THAT(qv::check::RenderPlain(preview, options),
                 HasSubstr("rewrite " + config + " without the web gateway's block: fails, the file at " + config + " is read-only"));
-    EXPECT_THAT(NotDone(real, plan), Contains(StartsWith("rewrite-config " + config + ": the plan foresaw that it fails")));
+    // A failure foretold is a warning: the preview exits 1, as for anything else the run will get wrong.
+    std::string out;
+    EXPECT_EQ(qv::check::RunCheck(planned.platform, options, out), 1);
+    EXPECT_THAT(out, HasSubstr("line 6 foreseen-failure: The run meets a failure on line 6: rewrite " + config));
+    EXPECT_THAT(NotDone(real, plan), Contains(StartsWith("rewrite-config " + config + ": a line still holds the web gateway's "
+                                                        "begin marker; as the plan foresaw that it fails")));
 }
 
 }  // namespace

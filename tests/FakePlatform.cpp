@@ -165,7 +165,8 @@ std::vector<std::string> FakePlatform::Only(const std::vector<std::string>& kind
     return kept;
 }
 
-void FakePlatform::AddFile(const std::string& path, const std::string& bytes) {
+void FakePlatform::AddFile(const std::string& given, const std::string& bytes) {
+    const std::string path = At(given);
     files[path] = bytes;
     for (std::string folder = Parent(path); !folder.empty(); folder = Parent(folder)) directories.insert(folder);
 }
@@ -180,6 +181,13 @@ void FakePlatform::AddKey(const std::string& key) {
 
 bool FakePlatform::Exists(const std::string& path) const {
     return files.count(path) || directories.count(path);
+}
+
+std::string FakePlatform::At(const std::string& path) const {
+    std::string full;
+    if (!readsAgainstCurrentDirectory || qv::IsFullPath(path) || !qv::ModelFullPath(path, currentDirectory, full))
+        return path;
+    return full;
 }
 
 namespace {
@@ -261,7 +269,8 @@ int FakePlatform::ShowWide(const std::u16string& text, const std::u16string& tit
     return qv::kIdOk;
 }
 
-std::unique_ptr<qv::ByteSource> FakePlatform::OpenForReading(const std::string& path) {
+std::unique_ptr<qv::ByteSource> FakePlatform::OpenForReading(const std::string& given) {
+    const std::string path = At(given);
     if (Inject("OpenForReading " + path)) return lastError = qv::kErrorAccessDenied, nullptr;
     Log("open " + path);
     if (!files.count(path) || unreadableFiles.count(path)) {
@@ -271,7 +280,8 @@ std::unique_ptr<qv::ByteSource> FakePlatform::OpenForReading(const std::string& 
     return std::make_unique<FakeFile>(*this, path);
 }
 
-std::unique_ptr<qv::ByteSink> FakePlatform::OpenForWriting(const std::string& path) {
+std::unique_ptr<qv::ByteSink> FakePlatform::OpenForWriting(const std::string& given) {
+    const std::string path = At(given);
     if (Inject("OpenForWriting " + path)) return lastError = qv::kErrorAccessDenied, nullptr;
     Log("openw " + path);
     if (lockedFiles.count(path)) {
@@ -294,7 +304,8 @@ std::unique_ptr<qv::ByteSink> FakePlatform::OpenForWriting(const std::string& pa
     return std::make_unique<FakeSink>(*this, path);
 }
 
-std::unique_ptr<qv::ByteSink> FakePlatform::OpenForAppending(const std::string& path) {
+std::unique_ptr<qv::ByteSink> FakePlatform::OpenForAppending(const std::string& given) {
+    const std::string path = At(given);
     if (Inject("OpenForAppending " + path)) return lastError = qv::kErrorAccessDenied, nullptr;
     Log("opena " + path);
     const unsigned long attributes = Attributes(path);
@@ -311,7 +322,8 @@ std::unique_ptr<qv::ByteSink> FakePlatform::OpenForAppending(const std::string& 
     return std::make_unique<FakeSink>(*this, path);
 }
 
-bool FakePlatform::DeleteFileA(const std::string& path) {
+bool FakePlatform::DeleteFileA(const std::string& given) {
+    const std::string path = At(given);
     if (Inject("DeleteFileA " + path)) return lastError = qv::kErrorAccessDenied, false;
     Log("delete " + path);
     if (lockedFiles.count(path) || !files.erase(path)) {
@@ -321,7 +333,8 @@ bool FakePlatform::DeleteFileA(const std::string& path) {
     return true;
 }
 
-bool FakePlatform::RemoveDirectoryA(const std::string& path) {
+bool FakePlatform::RemoveDirectoryA(const std::string& given) {
+    const std::string path = At(given);
     if (Inject("RemoveDirectoryA " + path)) return lastError = qv::kErrorAccessDenied, false;
     Log("rmdir " + path);
     const bool busy = std::any_of(files.begin(), files.end(), [&](const auto& f) { return Under(f.first, path); }) ||
@@ -335,7 +348,8 @@ bool FakePlatform::RemoveDirectoryA(const std::string& path) {
     return true;
 }
 
-bool FakePlatform::SetCurrentDirectoryA(const std::string& path) {
+bool FakePlatform::SetCurrentDirectoryA(const std::string& given) {
+    const std::string path = At(given);
     if (Inject("SetCurrentDirectoryA " + path)) return lastError = qv::kErrorAccessDenied, false;
     Log("chdir " + path);
     if (!directories.count(path) && !IsDriveRoot(path)) {
@@ -373,8 +387,10 @@ unsigned long FakePlatform::Attributes(const std::string& path) const {
     return attributes == fileAttributes.end() ? 0x80 /* FILE_ATTRIBUTE_NORMAL */ : attributes->second;
 }
 
-unsigned long FakePlatform::GetFileAttributesA(const std::string& path) {
+unsigned long FakePlatform::GetFileAttributesA(const std::string& given) {
+    const std::string path = At(given);
     if (Inject("GetFileAttributesA " + path)) return lastError = qv::kErrorAccessDenied, qv::kInvalidFileAttributes;
+    if (refused.count(path)) return lastError = qv::kErrorAccessDenied, qv::kInvalidFileAttributes;
     const unsigned long attributes = Attributes(path);
     if (attributes == qv::kInvalidFileAttributes) lastError = qv::kErrorFileNotFound;
     return attributes;
@@ -400,7 +416,8 @@ bool FakePlatform::FindFirstFileA(const std::string& path, std::string& foundNam
     return true;
 }
 
-unsigned long FakePlatform::MoveFileA(const std::string& from, const std::string& to) {
+unsigned long FakePlatform::MoveFileA(const std::string& fromGiven, const std::string& toGiven) {
+    const std::string from = At(fromGiven), to = At(toGiven);
     if (Inject("MoveFileA " + from)) return lastError = qv::kErrorAccessDenied;
     unsigned long status = qv::kErrorSuccess;
     if (!Exists(from))
@@ -481,7 +498,9 @@ bool FakePlatform::CloseHandle(qv::Handle handle) {
 
 long FakePlatform::OpenKey(const std::string& subKey, unsigned long access, qv::Handle& key) {
     if (Inject("RegOpenKeyExA " + subKey)) return key = 0, qv::kErrorAccessDenied;
-    const long status = keys.count(subKey) ? qv::kErrorSuccess : qv::kErrorFileNotFound;
+    const long status = refused.count(subKey) ? qv::kErrorAccessDenied
+                        : keys.count(subKey)  ? qv::kErrorSuccess
+                                              : qv::kErrorFileNotFound;
     Log("regopen " + subKey + "|" + qv::Hex(access) + " -> " + std::to_string(status));
     key = 0;
     if (status == qv::kErrorSuccess) {

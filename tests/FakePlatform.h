@@ -92,9 +92,14 @@ public:
     PathMap<std::string> files;     // path -> raw bytes
     PathSet directories;            // folders that exist
     std::string currentDirectory = "C:\\work";
+    // Files and folders named without a drive, or relatively, are found
+    // against the current directory, as the system finds them; when false,
+    // such a name is a file or folder of its own.
+    bool readsAgainstCurrentDirectory = false;
     PathMap<int> shellFailures;     // path -> SHFileOperationA's result for it
     PathSet lockedFiles;            // held open by another program: they can't be written
     PathSet unreadableFiles;        // there, but they can't be opened for reading
+    PathSet refused;                // paths and keys the caller may not look at: access denied
     PathMap<long> readErrorAfter;   // path -> bytes read before a read error
     PathMap<long> writeErrorAfter;  // path -> bytes written before a write error
     std::size_t chunkSize = 7;      // small, so CR and LF can fall in different reads
@@ -231,6 +236,8 @@ private:
     void Log(std::string line) { log.push_back(std::move(line)); }
     static void Require(bool holds, const std::string& what);
     bool Exists(const std::string& path) const;
+    // Where the file system looks for `path` (see readsAgainstCurrentDirectory).
+    std::string At(const std::string& path) const;
     unsigned long Attributes(const std::string& path) const;
     // The full path of `path`, trimmed, 8.3 names read as long ones; empty when none.
     std::string LongNamed(const std::string& path) const;

@@ -1,5 +1,5 @@
 // Arguments, one per NUL- or newline-separated piece of the input, given to
-// the application as the C runtime would. A plain model of the three
+// the application as the C runtime would. A plain model of the four
 // options says which tokens are refused and what the run may then do.
 #include <cstddef>
 #include <cstdint>
@@ -23,10 +23,10 @@ struct Expected {
     bool silent = false;
 };
 
-// -p and -d take the next plain token, -a tolerates one; a switch replaces
-// whatever was waiting.
+// -p, -d and -l take the next plain token, -a tolerates one; a switch
+// replaces whatever was waiting.
 Expected Model(const std::vector<std::string>& tokens) {
-    enum { Nothing, List, AfterSilent, Directory } waiting = Nothing;
+    enum { Nothing, List, AfterSilent, Directory, Log } waiting = Nothing;
     Expected e;
     for (const std::string& token : tokens) {
         if (!token.empty() && (token[0] == '-' || token[0] == '/')) {
@@ -38,6 +38,8 @@ Expected Model(const std::vector<std::string>& tokens) {
                 e.silent = true;
             } else if (name == "d") {
                 waiting = Directory;
+            } else if (name == "l") {
+                waiting = Log;
             } else {
                 e.refused.push_back(name);
             }

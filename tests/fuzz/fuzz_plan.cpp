@@ -74,6 +74,7 @@ void PlanReadsBackEqual(qvtest::FakePlatform& machine, unsigned char script, con
     QV_PROPERTY(plan.listPath == kList && plan.machineName == preview.machineName && plan.time == options.time);
     QV_PROPERTY(plan.silent == options.silent && plan.logStays == options.logStays &&
                 plan.listDeleted == preview.listDeleted);
+    QV_PROPERTY(plan.kept.size() == preview.kept.size());
 
     std::vector<qv::check::Step> written;  // each with the piece its place in the plan names
     const auto add = [&](std::vector<qv::check::Step> steps, int piece) {
@@ -95,6 +96,7 @@ void PlanReadsBackEqual(qvtest::FakePlatform& machine, unsigned char script, con
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     qvtest::FakePlatform machine;  // only ever read
+    machine.readsAgainstCurrentDirectory = true;
     LayOut(machine);
     HoldToPlan(machine, bytes);
     if (!bytes.empty()) PlanReadsBackEqual(machine, static_cast<unsigned char>(bytes[0]), bytes.substr(1));
