@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "runner/ShowLastError.h"
 #include "text/Text.h"
 
 #ifndef QV_VERSION
@@ -92,13 +93,6 @@ void RunLog::End(int status) {
     early_.clear();
 }
 
-std::string RunLog::ErrorText(unsigned long code) {
-    std::string text;
-    if (!system_.errors.FormatMessageA(kFormatMessageFromSystem | kFormatMessageIgnoreInserts | kFormatMessageAllocateBuffer,
-                                       code, kLangUserDefault, text))
-        return "error " + Number(code);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-    return Visible(text) + " (error " + Number(code) + ")";
-}
+std::string RunLog::ErrorText(unsigned long code) { return qv::ErrorText(system_.errors, code); }
 
 }  // namespace qv

@@ -7,6 +7,7 @@
 #include "check/FullPathModel.h"
 #include "check/ReadOnly.h"
 #include "check/RunLogReasons.h"
+#include "runner/ShowLastError.h"
 #include "text/PathText.h"
 #include "text/Text.h"
 #include "uninstall/ClosingCleanup.h"
@@ -113,15 +114,7 @@ private:
         if (!done) out.why = otherwise;
     }
 
-    std::string ErrorText(unsigned long code) {
-        std::string text;
-        if (!machine_.errors.FormatMessageA(
-                kFormatMessageAllocateBuffer | kFormatMessageFromSystem | kFormatMessageIgnoreInserts, code,
-                kLangUserDefault, text))
-            return "error " + std::to_string(code);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-        return Visible(text) + " (error " + std::to_string(code) + ")";
-    }
+    std::string ErrorText(unsigned long code) { return qv::ErrorText(machine_.errors, code); }
 
     void PathGone(const Step& step, VerifiedStep& out) {
         const std::string path = RunPath(step.target, step.fullTarget);
