@@ -1,5 +1,6 @@
 #include "app/UninstallApp.h"
 
+#include "text/PathText.h"
 #include "uninstall/UninstallList.h"
 
 namespace qv {
@@ -7,7 +8,19 @@ namespace qv {
 namespace {
 const char kConfirmText[] =
     "Are you sure you want to completely remove the selected application and all of its components?";
+
+// A log kept in the list itself would feed the driver its own lines as it reads them.
+bool IsTheList(Platform& platform, const std::string& logPath, const std::string& listPath) {
+    if (listPath.empty()) return false;
+    std::string log, list;
+    if (platform.system.GetFullPathNameA(logPath, log) && platform.system.GetFullPathNameA(listPath, list) &&
+        SamePath(log, list))
+        return true;
+    FileIdentity logFile, listFile;
+    return platform.files.GetFileIdentity(logPath, logFile) && platform.files.GetFileIdentity(listPath, listFile) &&
+           logFile == listFile;
 }
+}  // namespace
 
 UninstallApp::UninstallApp(Platform& platform) : Application(platform), commandLine(platform) {}
 
@@ -15,7 +28,8 @@ bool UninstallApp::InitInstance() {
     // Three-dimensional dialog drawing is the system's own look today; nothing to switch on.
     ParseCommandLine(commandLine);
     // The log opens once the options are read, so it holds the usage boxes too.
-    if (log && !commandLine.logPath.empty()) log->Open(commandLine.logPath);
+    if (log && !commandLine.logPath.empty() && !IsTheList(platform_, commandLine.logPath, commandLine.listPath))
+        log->Open(commandLine.logPath);
     if (log && !log->IsOpen()) log->Discard();
     if (commandLine.invalidOption) return false;
 
