@@ -2,12 +2,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "text/PathText.h"
 #include "text/Text.h"
 #include "uninstall/ClosingCleanup.h"
 #include "uninstall/StepKind.h"
+#include "webserver/Metabase.h"
 
 namespace qv {
 
@@ -83,13 +83,7 @@ public:
         return result;
     }
     HResult SetData(MetadataHandle handle, const std::u16string& path, MetadataRecord& record) override {
-        std::u16string text;
-        for (unsigned long i = 0; record.data && i + 1 < record.dataLength; i += 2) {
-            char16_t c;
-            std::memcpy(&c, record.data + i, 2);
-            if (c == 0) break;
-            text.push_back(c);
-        }
+        const std::u16string text = RecordText(record);
         const HResult result = real_->SetData(handle, path, record);
         recorder_.Change(Kind(StepKind::MetabaseSetData) + KeyOf(handle) + Narrowed(path) + " identifier " +
                              std::to_string(record.identifier) + " -> \"" + Visible(Narrowed(text)) + "\"",

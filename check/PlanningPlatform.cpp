@@ -1,7 +1,6 @@
 #include "check/PlanningPlatform.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "check/MemorySource.h"
 #include "check/ReadOnly.h"
@@ -56,13 +55,7 @@ public:
         return 0;
     }
     HResult SetData(MetadataHandle handle, const std::u16string& path, MetadataRecord& record) override {
-        std::u16string text;
-        for (unsigned long i = 0; i + 1 < record.dataLength; i += 2) {
-            char16_t c;
-            std::memcpy(&c, record.data + i, 2);
-            if (c == 0) break;
-            text.push_back(c);
-        }
+        const std::u16string text = RecordText(record);
         Step& step = plan_.Record(StepKind::MetabaseSetData, KeyOf(handle) + Narrowed(path),
                                   "identifier " + std::to_string(record.identifier) + ": \"" + Narrowed(text) + "\"");
         step.value = Narrowed(text);

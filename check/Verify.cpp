@@ -285,13 +285,8 @@ private:
             out.why = "its value cannot be read (" + Hex(static_cast<std::uint32_t>(hr), 8) + ")";
             return;
         }
-        std::u16string text;
-        for (std::size_t i = 0; i + 1 < buffer.size() && i + 1 < record.dataLength; i += 2) {
-            const char16_t c = static_cast<char16_t>(buffer[i] | buffer[i + 1] << 8);
-            if (c == 0) break;
-            text.push_back(c);
-        }
-        const std::string value = Narrowed(text);  // as the plan holds it
+        record.dataLength = std::min(record.dataLength, static_cast<unsigned long>(buffer.size()));
+        const std::string value = Narrowed(RecordText(record));  // as the plan holds it
         Set(out, value == step.value, "it holds \"" + Visible(value) + "\"");
     }
 

@@ -75,4 +75,14 @@ int SetDataOrClose(Platform& platform, MetadataHandle handle, const std::u16stri
     return 0;
 }
 
+std::u16string RecordText(const MetadataRecord& record) {
+    std::u16string text;
+    for (unsigned long i = 0; record.data && i + 1 < record.dataLength; i += 2) {
+        const char16_t c = static_cast<char16_t>(record.data[i] | record.data[i + 1] << 8);
+        if (c == 0) break;
+        text.push_back(c);
+    }
+    return text;
+}
+
 }  // namespace qv

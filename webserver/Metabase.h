@@ -40,6 +40,10 @@ int ReleaseAdminBase();
 // Closes `handle`, then lets go of MetabaseObject.
 void CloseKeyAndRelease(MetadataHandle handle);
 
+// A string record's text: its UTF-16 characters, as the metabase stores
+// them (low byte first), up to the first zero within its data length.
+std::u16string RecordText(const MetadataRecord& record);
+
 // SetData; on failure, after its box, the key is closed and the interface
 // released, and the result is 0.
 int SetDataOrClose(Platform& platform, MetadataHandle handle, const std::u16string& path, MetadataRecord& record);
