@@ -140,15 +140,27 @@ bool SharedByText(const std::vector<std::string>& roots, const std::vector<std::
     return false;
 }
 
+// The root as the folders it is: itself, when it opens, and every folder up to its drive's or share's top.
+struct RootIdentity {
+    bool opens = false;
+    FileIdentity root;
+    std::vector<FileIdentity> chain;
+};
+
+RootIdentity IdentifyRoot(const std::string& rootFull, FileSystem& files) {
+    RootIdentity identity;
+    const std::vector<std::string> chain = FolderAndParents(rootFull);
+    identity.opens = !chain.empty() && files.GetFileIdentity(chain.front(), identity.root);
+    identity.chain = Identities(chain, files);
+    return identity;
+}
+
 // The root and a shared folder, as the folders they are: the root is the
 // shared folder or one above it, or the shared folder is one above the root.
-bool SharedByIdentity(const std::string& rootFull, const std::string& sharedFull, FileSystem& files) {
-    const std::vector<std::string> rootChain = FolderAndParents(rootFull);
-    FileIdentity root, shared;
-    if (rootChain.empty()) return false;
-    const bool rootOpens = files.GetFileIdentity(rootChain.front(), root);
-    if (rootOpens && Contains(Identities(FolderAndParents(sharedFull), files), root)) return true;
-    return files.GetFileIdentity(sharedFull, shared) && Contains(Identities(rootChain, files), shared);
+bool SharedByIdentity(const RootIdentity& root, const std::string& sharedFull, FileSystem& files) {
+    if (root.opens && Contains(Identities(FolderAndParents(sharedFull), files), root.root)) return true;
+    FileIdentity shared;
+    return files.GetFileIdentity(sharedFull, shared) && Contains(root.chain, shared);
 }
 
 bool NamesOtherVendor(const std::string& root, Platform& platform) {
@@ -179,10 +191,11 @@ bool IsSharedSystemFolder(const std::string& root, const std::string& windowsDir
     if (!FullPath(root, platform.system, full) || !BelowTopFolder(full) || OnNetwork(full, platform.system))
         return true;
     const std::vector<std::string> roots = Forms(full, platform);
+    const RootIdentity identity = IdentifyRoot(full, platform.files);
     for (const std::string& folder : SharedFolders(windowsDirectory, platform.system)) {
         std::string sharedFull;
         if (!FullPath(folder, platform.system, sharedFull)) sharedFull = folder;
-        if (SharedByText(roots, Forms(sharedFull, platform)) || SharedByIdentity(full, sharedFull, platform.files))
+        if (SharedByText(roots, Forms(sharedFull, platform)) || SharedByIdentity(identity, sharedFull, platform.files))
             return true;
     }
     return false;
