@@ -40,6 +40,13 @@ std::string Unlocated(const std::string& target) {
            ", which names no drive or is relative: where the run found it can't be told from here";
 }
 
+// RunPath, or empty with `why` saying that it can't be told.
+std::string Located(const std::string& target, const std::string& full, std::string& why) {
+    const std::string path = RunPath(target, full);
+    if (path.empty()) why = Unlocated(target);
+    return path;
+}
+
 class Checker {
 public:
     explicit Checker(Platform& machine) : machine_(machine) {}
@@ -117,11 +124,8 @@ private:
     std::string ErrorText(unsigned long code) { return qv::ErrorText(machine_.errors, code); }
 
     void PathGone(const Step& step, VerifiedStep& out) {
-        const std::string path = RunPath(step.target, step.fullTarget);
-        if (path.empty()) {
-            out.why = Unlocated(step.target);
-            return;
-        }
+        const std::string path = Located(step.target, step.fullTarget, out.why);
+        if (path.empty()) return;
         switch (Path(path, out.why)) {
         case Found::Absent: return Set(out, true, "");
         case Found::There: return Set(out, false, "it is still there");
@@ -156,11 +160,8 @@ private:
     }
 
     void Renamed(const Step& step, VerifiedStep& out) {
-        const std::string path = RunPath(step.detail, step.fullDetail);
-        if (path.empty()) {
-            out.why = Unlocated(step.detail);
-            return;
-        }
+        const std::string path = Located(step.detail, step.fullDetail, out.why);
+        if (path.empty()) return;
         switch (Path(path, out.why)) {
         case Found::There: return Set(out, true, "");
         case Found::Absent: return Set(out, false, step.detail + " is not there");
@@ -171,11 +172,8 @@ private:
     // The restore's own rule: whatever follows a begin line goes, and an end
     // line outside a block stays. So no line holds a begin marker once it is done.
     void Rewritten(const Step& step, VerifiedStep& out) {
-        const std::string path = RunPath(step.target, step.fullTarget);
-        if (path.empty()) {
-            out.why = Unlocated(step.target);
-            return;
-        }
+        const std::string path = Located(step.target, step.fullTarget, out.why);
+        if (path.empty()) return;
         switch (Path(path, out.why)) {
         case Found::There: break;
         case Found::Absent: return Set(out, false, "it is not there");

@@ -10,16 +10,13 @@
 
 namespace qv {
 
-namespace {
-
-const char kTitle[] = "Quorvan Uninstall Program";
-const char kOutcomeTitle[] = "Information";
-}  // namespace
-
 const char kUninstallAborted[] = "Uninstall aborted.";
 const char kUninstallCompleted[] = "You have completed uninstall.";
 
 namespace {
+
+const char kTitle[] = "Quorvan Uninstall Program";
+const char kOutcomeTitle[] = "Information";
 const unsigned kQuestion = kMbYesNo | kMbIconQuestion | kMbTaskModal;
 const unsigned kOutcome = kMbOk | kMbIconInformation | kMbTaskModal;
 
