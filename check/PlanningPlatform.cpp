@@ -216,8 +216,9 @@ std::unique_ptr<ByteSink> PlanningPlatform::OpenForWriting(const std::string& pa
 
 bool PlanningPlatform::DeleteFileA(const std::string& path) {
     RecordPath(StepKind::DeleteFile, path);
-    written_.erase(Where(path));
-    removed_.insert(Where(path));
+    const std::string key = Where(path);
+    written_.erase(key);
+    removed_.insert(key);
     return true;
 }
 
@@ -262,15 +263,16 @@ unsigned long PlanningPlatform::MoveFileA(const std::string& from, const std::st
     if (!Present(from)) return kErrorFileNotFound;
     if (Present(to)) return kErrorAlreadyExists;
     RecordPath(StepKind::Rename, from, to).fullDetail = Full(to);
-    const auto written = written_.find(Where(from));
+    const std::string source = Where(from), target = Where(to);
+    const auto written = written_.find(source);
     if (written != written_.end()) {
-        written_[Where(to)] = written->second;
-        written_.erase(Where(from));
+        written_[target] = written->second;
+        written_.erase(written);
     } else if (std::string bytes; ReadAll(reading_.files, from, bytes)) {
-        written_[Where(to)] = bytes;
+        written_[target] = bytes;
     }
-    removed_.insert(Where(from));
-    removed_.erase(Where(to));
+    removed_.insert(source);
+    removed_.erase(target);
     return kErrorSuccess;
 }
 
