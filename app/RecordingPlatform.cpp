@@ -244,6 +244,14 @@ bool RecordingPlatform::FindFirstFileA(const std::string& path, std::string& fou
     return real_.files.FindFirstFileA(path, foundName);
 }
 
+bool RecordingPlatform::GetFinalPathName(const std::string& path, std::string& finalPath) {
+    return real_.files.GetFinalPathName(path, finalPath);
+}
+
+bool RecordingPlatform::ListSubfolders(const std::string& folder, std::vector<std::string>& names) {
+    return real_.files.ListSubfolders(folder, names);
+}
+
 std::unique_ptr<ByteSink> RecordingPlatform::OpenForAppending(const std::string& path) {
     return real_.files.OpenForAppending(path);
 }

@@ -55,6 +55,8 @@ private:
     unsigned long MoveFileA(const std::string& from, const std::string& to) override;
     bool GetFileIdentity(const std::string& path, FileIdentity& identity) override;
     bool FindFirstFileA(const std::string& path, std::string& foundName) override;
+    bool GetFinalPathName(const std::string& path, std::string& finalPath) override;
+    bool ListSubfolders(const std::string& folder, std::vector<std::string>& names) override;
     std::unique_ptr<ByteSink> OpenForAppending(const std::string& path) override;
 
     bool CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,

@@ -97,7 +97,7 @@ int CheckProgram(const char* program, const std::vector<std::string>& arguments,
         std::fprintf(stderr, "%s: --machine reads a Windows machine; run QvUninstCheck.exe there\n", program);
         return 2;
     }
-    EmptyMachine empty(listFiles, command.options.listFile);
+    EmptyMachine empty(listFiles, command.options.listFile, command.options.listPath);
     std::string out;
     int status;
     if (!command.options.verify.empty()) {

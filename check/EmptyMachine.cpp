@@ -13,22 +13,28 @@ const char kWindows[] = "C:\\WINDOWS";
 const char kCurrentDirectory[] = "C:\\";
 }
 
-EmptyMachine::EmptyMachine(FileSystem& listFiles, std::string listFile)
+EmptyMachine::EmptyMachine(FileSystem& listFiles, std::string listFile, const std::string& listPath)
     : listFiles_(listFiles),
       listFile_(std::move(listFile)),
       currentDirectory_(kCurrentDirectory),
-      platform_{*this, *this, *this, *this, *this, *this, *this, *this, *this, *this} {}
+      platform_{*this, *this, *this, *this, *this, *this, *this, *this, *this, *this} {
+    if (listPath.empty() || !ModelFullPath(listPath, currentDirectory_, listFull_)) listFull_.clear();
+}
 
 std::unique_ptr<ByteSource> EmptyMachine::OpenForReading(const std::string& path) {
     return path == listFile_ ? listFiles_.OpenForReading(path) : nullptr;
 }
 
-// The list is the one file; the drive and the Windows folders are the only folders.
+// The list is the one file; the drive, the Windows folder and the folders
+// the list lies in are the only folders.
 unsigned long EmptyMachine::GetFileAttributesA(const std::string& path) {
     if (!listFile_.empty() && path == listFile_) return 0x80;  // FILE_ATTRIBUTE_NORMAL
     std::string full;
     if (!ModelFullPath(path, currentDirectory_, full)) return kInvalidFileAttributes;
-    return SamePath(full, "C:\\") || SamePath(full, kWindows) ? kFileAttributeDirectory : kInvalidFileAttributes;
+    if (!listFull_.empty() && SamePath(full, listFull_)) return 0x80;
+    const bool holdsTheList = !listFull_.empty() && PathWithin(listFull_, full);
+    return SamePath(full, "C:\\") || SamePath(full, kWindows) || holdsTheList ? kFileAttributeDirectory
+                                                                            : kInvalidFileAttributes;
 }
 
 bool EmptyMachine::SetCurrentDirectoryA(const std::string& path) {

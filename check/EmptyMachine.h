@@ -1,7 +1,7 @@
-// A machine with nothing on it but the uninstall list: no keys, no folders,
-// no IIS. Windows NT in C:\WINDOWS, whose system folders have their usual
-// names, so that the clean-up can be previewed to its end; the current
-// directory is C:\ until one of its two folders is entered.
+// A machine with nothing on it but the uninstall list: no keys, no folders
+// but those the list lies in, no IIS. Windows NT in C:\WINDOWS, whose system
+// folders have their usual names, so that the clean-up can be previewed to
+// its end; the current directory is C:\ until one of its folders is entered.
 #pragma once
 
 #include <string>
@@ -21,8 +21,9 @@ class EmptyMachine : MessageBoxes,
                      Runtime,
                      DialogHost {
 public:
-    // `listFiles` reads the one file there is.
-    EmptyMachine(FileSystem& listFiles, std::string listFile);
+    // `listFiles` reads the one file there is; on this machine it lies at
+    // `listPath` (read against C:\), when one is given.
+    EmptyMachine(FileSystem& listFiles, std::string listFile, const std::string& listPath = std::string());
 
     Platform& Get() { return platform_; }
 
@@ -40,6 +41,8 @@ private:
     unsigned long MoveFileA(const std::string&, const std::string&) override { return kErrorFileNotFound; }
     bool GetFileIdentity(const std::string&, FileIdentity&) override { return false; }
     bool FindFirstFileA(const std::string&, std::string&) override { return false; }
+    bool GetFinalPathName(const std::string&, std::string&) override { return false; }
+    bool ListSubfolders(const std::string&, std::vector<std::string>&) override { return false; }
     std::unique_ptr<ByteSink> OpenForAppending(const std::string&) override { return nullptr; }
 
     bool CreateProcessA(const std::string&, bool, unsigned long, const StartupInfo&, ProcessInfo&) override {
@@ -95,6 +98,7 @@ private:
     FileSystem& listFiles_;
     std::string listFile_;
     std::string currentDirectory_;
+    std::string listFull_;  // where the list lies here; empty when no path was given
     Platform platform_;
 };
 

@@ -20,6 +20,8 @@ public:
     unsigned long MoveFileA(const std::string&, const std::string&) override { return kErrorAccessDenied; }
     bool GetFileIdentity(const std::string&, FileIdentity&) override { return false; }
     bool FindFirstFileA(const std::string&, std::string&) override { return false; }
+    bool GetFinalPathName(const std::string&, std::string&) override { return false; }
+    bool ListSubfolders(const std::string&, std::vector<std::string>&) override { return false; }
     std::unique_ptr<ByteSink> OpenForAppending(const std::string&) override { return nullptr; }
 };
 

@@ -62,6 +62,7 @@ void Read(const Json& document, Plan& plan) {
         throw PlanError("it is a plan of version " + version->dump() + "; this program reads version " +
                         std::to_string(kPlanVersion));
     ReadText(document, "listPath", plan.listPath);
+    ReadText(document, "fullListPath", plan.fullListPath, false);
     ReadText(document, "machineName", plan.machineName);
     ReadText(document, "time", plan.time);
     plan.silent = Flag(document, "silent");
@@ -80,7 +81,9 @@ void Read(const Json& document, Plan& plan) {
     }
     ReadSteps(document.at("cleanup"), "\"cleanup\"", -2, plan.steps);
     if (plan.listDeleted && std::none_of(plan.steps.begin(), plan.steps.end(), [&](const Step& step) {
-            return step.kind == StepKind::DeleteFile && SamePath(step.target, plan.listPath);
+            return step.kind == StepKind::DeleteFile &&
+                   (SamePath(step.target, plan.listPath) ||
+                    (!plan.fullListPath.empty() && SamePath(step.target, plan.fullListPath)));
         }))
         throw PlanError("\"listDeleted\" is true, but no step deletes the list");
     plan.kept = ReadKept(document);

@@ -21,6 +21,7 @@ struct KeptFolder {
 
 struct Plan {
     std::string listPath;  // as the uninstaller was to be given it
+    std::string fullListPath;  // the full path it names where the run starts; none in older plans
     std::string machineName;
     std::string time;
     bool silent = false;

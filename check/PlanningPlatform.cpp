@@ -255,6 +255,15 @@ int PlanningPlatform::SHFileOperationA(ShellFileOperation& request) {
     return 0;
 }
 
+bool PlanningPlatform::ListSubfolders(const std::string& folder, std::vector<std::string>& names) {
+    if (Removed(folder) || !reading_.files.ListSubfolders(folder, names)) return false;
+    const std::string parent = folder.empty() || folder.back() == '\\' ? folder : folder + "\\";
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [&](const std::string& name) { return Removed(parent + name); }),
+                names.end());
+    return true;
+}
+
 // What the run would find there: what it wrote, or what of the machine's it did not take away.
 bool PlanningPlatform::Present(const std::string& path) { return GetFileAttributesA(path) != kInvalidFileAttributes; }
 

@@ -86,6 +86,11 @@ private:
     bool FindFirstFileA(const std::string& path, std::string& foundName) override {
         return !Removed(path) && reading_.files.FindFirstFileA(path, foundName);
     }
+    bool GetFinalPathName(const std::string& path, std::string& finalPath) override {
+        return !Removed(path) && reading_.files.GetFinalPathName(path, finalPath);
+    }
+    // Less what the run took away.
+    bool ListSubfolders(const std::string& folder, std::vector<std::string>& names) override;
     // A preview keeps no log of its own.
     std::unique_ptr<ByteSink> OpenForAppending(const std::string&) override { return nullptr; }
 

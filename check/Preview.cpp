@@ -11,6 +11,7 @@
 #include "text/PathText.h"
 #include "text/Text.h"
 #include "uninstall/ClosingCleanup.h"
+#include "uninstall/FolderGuard.h"
 #include "uninstall/InstallRoot.h"
 #include "uninstall/UninstallList.h"
 
@@ -103,7 +104,7 @@ std::vector<Step> Attributed(std::vector<Step> steps, const std::vector<PiecePre
 // directory it entered, and the install root it may offer, when no deletion
 // takes them. `installDir` and `root` are as the run names them.
 std::vector<KeptFolder> Kept(const std::vector<Step>& steps, const std::string& installDir, const std::string& root,
-                             const std::string& fullRoot, bool rootOffered, bool silent) {
+                             const std::string& fullRoot, const FolderRefusals& refusals, bool silent) {
     const auto deleted = [&](const std::string& folder, const std::string& full) {
         return std::any_of(steps.begin(), steps.end(), [&](const Step& step) {
             return step.kind == StepKind::DeleteFolder &&
@@ -111,8 +112,9 @@ std::vector<KeptFolder> Kept(const std::vector<Step>& steps, const std::string& 
                     (!full.empty() && !step.fullTarget.empty() && PathWithin(full, step.fullTarget)));
         });
     };
-    const auto why = [&](const std::string& folder) -> std::string {
+    const auto why = [&](const std::string& folder, const std::string& refusal) -> std::string {
         if (silent) return "a silent run never removes it";
+        if (!refusal.empty()) return "it " + refusal + ": the run never offers it";
         for (const Step& step : steps)
             if (step.kind == StepKind::Box && step.answer == kIdNo && step.target.find(" " + folder + " ") != std::string::npos)
                 return "its question is answered No";
@@ -123,9 +125,10 @@ std::vector<KeptFolder> Kept(const std::vector<Step>& steps, const std::string& 
         return step.kind == StepKind::CurrentDirectory && !installDir.empty() && step.target == installDir;
     });
     if (entered != steps.end() && !deleted(installDir, entered->fullTarget))
-        kept.push_back({installDir, entered->fullTarget, why(installDir)});
-    if (rootOffered && !deleted(root, fullRoot) && (kept.empty() || !SamePath(kept[0].fullTarget, fullRoot)))
-        kept.push_back({root, fullRoot, why(root)});
+        kept.push_back({installDir, entered->fullTarget, why(installDir, refusals.installDir)});
+    if (refusals.installRoot.empty() && !deleted(root, fullRoot) &&
+        (kept.empty() || !SamePath(kept[0].fullTarget, fullRoot)))
+        kept.push_back({root, fullRoot, why(root, refusals.installRoot)});
     return kept;
 }
 
@@ -136,6 +139,11 @@ Preview MakePreview(Platform& reading, const PreviewOptions& options) {
     if (!ReadAll(reading.files, options.listFile, preview.bytes)) return preview;
     preview.readable = true;
     preview.pieces = Pieces(preview.bytes);
+
+    // Named where the run starts, before it enters any folder.
+    preview.installRoot = InstallRoot(options.listPath, reading.codePage);
+    const std::string fullRoot = FullPathNow(preview.installRoot, reading.system);
+    const std::string fullList = preview.fullListPath = FullPathNow(options.listPath, reading.system);
 
     PlanningPlatform plan(reading, options);
     Watcher watcher(plan, preview);
@@ -158,22 +166,25 @@ Preview MakePreview(Platform& reading, const PreviewOptions& options) {
             preview.cleanup.push_back(step);
         else
             preview.startup.push_back(step);
-        if (step.kind == StepKind::DeleteFile && step.target == options.listPath) preview.listDeleted = true;
+        if (step.kind == StepKind::DeleteFile &&
+            (step.target == options.listPath || (!fullList.empty() && SamePath(step.target, fullList))))
+            preview.listDeleted = true;
     }
     preview.removedLogs.assign(plan.RemovedLogs().begin(), plan.RemovedLogs().end());
-    preview.installRoot = InstallRoot(options.listPath, reading.codePage);
     std::string windows;
     ReadWindowsDirectory(reading, windows);
-    const bool shared = !preview.installRoot.empty() && IsSharedSystemFolder(preview.installRoot, windows, reading);
-    if (preview.cleanupRan) {
-        std::string installDir, fullRoot;
-        for (const PiecePreview& piece : preview.pieces)
-            if (piece.carriedOut && piece.row == kRowDirectory) installDir = piece.recorded;
-        const bool offered = MayOfferInstallRoot(preview.installRoot, windows, plan.Get());
-        if (offered && !plan.Get().system.GetFullPathNameA(preview.installRoot, fullRoot)) fullRoot.clear();
-        preview.kept = Kept(steps, installDir, preview.installRoot, fullRoot, offered, options.silent);
-    }
-    preview.warnings = FindWarnings(preview.pieces, preview.bytes, preview.installRoot, shared);
+    // The guard's word on each folder, as the run meets it: the machine read, nothing taken away yet.
+    FolderRefusals refusals;
+    refusals.installRoot = JudgeFolder(preview.installRoot, fullRoot, windows, reading).refusal;
+    std::string installDir;
+    for (const PiecePreview& piece : preview.pieces)
+        if (piece.carriedOut && piece.row == kRowDirectory) installDir = piece.recorded;
+    for (const Step& step : steps)
+        if (step.kind == StepKind::CurrentDirectory && !installDir.empty() && step.target == installDir)
+            refusals.installDir = JudgeFolder(installDir, step.fullTarget, std::string(), reading).refusal;
+    if (preview.cleanupRan)
+        preview.kept = Kept(steps, installDir, preview.installRoot, fullRoot, refusals, options.silent);
+    preview.warnings = FindWarnings(preview.pieces, preview.bytes, preview.installRoot, refusals);
     if (!reading.system.GetComputerNameA(preview.machineName)) preview.machineName.clear();
     return preview;
 }
@@ -236,6 +247,7 @@ std::string RenderJson(const Preview& preview, const PreviewOptions& options) {
     Json out = {{"plan", kPlanVersion},
                 {"list", JsonText(options.listFile)},
                 {"listPath", JsonText(options.listPath)},
+                {"fullListPath", JsonText(preview.fullListPath)},
                 {"silent", options.silent},
                 {"answers", Answers(options)},
                 {"defaultAnswer", AnswerName(options.defaultAnswer)},

@@ -49,6 +49,7 @@ struct Preview {
     bool cleanupRan = false;
     bool listDeleted = false;
     std::string installRoot;
+    std::string fullListPath;  // where the run starts
     std::vector<KeptFolder> kept;  // the product's folders the run leaves where they are
     std::vector<std::string> removedLogs;
     std::string machineName;

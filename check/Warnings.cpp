@@ -98,7 +98,7 @@ void ByteWarnings(Finder& find, const std::string& bytes) {
 }  // namespace
 
 std::vector<Warning> FindWarnings(std::vector<PiecePreview>& pieces, const std::string& bytes,
-                                  const std::string& installRoot, bool sharedRoot) {
+                                  const std::string& installRoot, const FolderRefusals& refusals) {
     Finder find(pieces, bytes);
     ByteWarnings(find, bytes);
 
@@ -150,6 +150,11 @@ std::vector<Warning> FindWarnings(std::vector<PiecePreview>& pieces, const std::
                          "The run meets a failure on line " + line + ": " + Describe(step) + ".");
         if (piece.row == kRowInstallShield) installShield = true;
     }
+    if (!directories.empty() && !refusals.installDir.empty())
+        find.Add(directories.back(), directories.back()->line, "shared-install-dir",
+                 "The install directory " + Visible(directories.back()->recorded) + " on line " +
+                     std::to_string(directories.back()->line) + " " + refusals.installDir +
+                     ": it is never offered for removal.");
     if (directories.size() > 1) {
         const PiecePreview* lastDirectory = directories.back();
         for (std::size_t i = 0; i + 1 < directories.size(); ++i)
@@ -172,10 +177,10 @@ std::vector<Warning> FindWarnings(std::vector<PiecePreview>& pieces, const std::
                  "The last line, line " + std::to_string(pieces.back().line) +
                      ", has no line feed: it is read whole, but a line added after it would be joined to it.");
 
-    if (sharedRoot)
+    if (!installRoot.empty() && !refusals.installRoot.empty())
         find.Add(nullptr, 0, "shared-install-root",
-                 "The install root " + installRoot +
-                     ", worked out from the list path, is a folder of the system: it is never offered for removal.");
+                 "The install root " + installRoot + ", worked out from the list path, " + refusals.installRoot +
+                     ": it is never offered for removal.");
     else if (!installRoot.empty() && FoldedCase(installRoot).find("QUORVAN") == std::string::npos)
         find.Add(nullptr, 0, "shared-install-root",
                  "The install root " + installRoot +

@@ -665,6 +665,24 @@ class Cleanup(Case):
             self.assertTrue(self.m.exists(kept), kept)
             self.m.write(ISU_LOG, b"log\r\n")
 
+    def test_directory_lines_naming_a_drive_or_a_shared_folder_are_never_offered(self):
+        # ".\\" read in the product's own folder, where the run starts, once
+        # took the whole drive; Program Files through a second drive letter for
+        # C:. Every question answered Yes: only the list's own root goes.
+        os.symlink("../drive_c", os.path.join(self.m.prefix, "dosdevices", "x:"))
+        self.m.write(r"C:\Program Files\Vendor\app.exe", b"MZ")
+        for line, cwd in ((".\\", INSTALL_DIR), (r"X:\Program Files", winebox.WORK_DIR)):
+            self.list_path = r"C:\QvList\QvUninst.txt"
+            self.m.write(self.list_path, b"IIS_VER=3\r\n" + line.encode() + b"\r\n\"" + ISU_LOG.encode() + b"\"\r\n")
+            self.m.write(ISU_LOG, b"log\r\n")
+            run = self.uninstall("YYY", cwd=cwd)
+            self.assertEqual([b.text for b in run.boxes],
+                             [CONFIRM_TEXT, root_question(r"C:\QvList"), "You have completed uninstall."], run.describe())
+            self.assertFalse(self.m.exists(r"C:\QvList"), line)
+            for kept in (INSTALL_DIR + r"\docstore\index.dat", r"C:\Program Files\Vendor\app.exe",
+                         r"C:\Program Files\Common Files", r"C:\windows\win.ini", r"C:\users\Public"):
+                self.assertTrue(self.m.exists(kept), "%s after the line %s" % (kept, line))
+
     def test_users_profiles_folder_is_never_offered(self):
         # C:\users\Quorvan\QvUninst.txt gives the root C:\users, the folder of
         # the users' profiles, which Wine's GetProfilesDirectoryA tells only

@@ -440,10 +440,10 @@ class Machine:
         self.standin(EXE_DIR + r"\isuninst.exe")
 
     # -- running ----------------------------------------------------------
-    def wine(self, args, env=None, timeout=120):
+    def wine(self, args, env=None, timeout=120, cwd="C:\\"):
         # Started inside the prefix's C: drive: a host folder that no drive
         # reaches makes Wine say so among the program's own output.
-        return subprocess.run(["wine"] + args, env=env or self.env, timeout=timeout, cwd=self.unix("C:\\"),
+        return subprocess.run(["wine"] + args, env=env or self.env, timeout=timeout, cwd=self.unix(cwd),
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
 
     def reg(self, *args):
@@ -531,15 +531,16 @@ class Machine:
         return proc, self.unix(out), self.unix(journal)
 
     def run(self, args, timeout_ms=45000, **kw):
-        preview = self.preview(args, kw.get("answers", ""), kw.get("standin_env")) if self.on_run else None
+        preview = (self.preview(args, kw.get("answers", ""), kw.get("standin_env"), kw.get("cwd", WORK_DIR))
+                   if self.on_run else None)
         run = finish(*self.start(args, timeout_ms=timeout_ms, **kw), timeout=timeout_ms / 1000 + 30)
         if self.on_run:
             self.on_run(args, kw, preview, run)
         return run
 
-    def preview(self, args, answers="", standin_env=None):
-        """What QvUninstCheck.exe --machine says the run will do, in this
-        prefix as it is now, with the robot's answers (No once they run out)
+    def preview(self, args, answers="", standin_env=None, cwd=WORK_DIR):
+        """What QvUninstCheck.exe --machine says the run will do, started where
+        the run starts, in this prefix as it is now, with the robot's answers (No once they run out)
         and the stand-in's way with the InstallShield log; None for a command
         line that is more than -p PATH and -a, or when the list can't be read."""
         tokens = split_windows(args)
@@ -561,7 +562,7 @@ class Machine:
             env["QV_" + k] = str(v)
         # The preview reads the stand-in metabase too; its calls keep out of the run's journal.
         env["QV_METABASE_JOURNAL"] = HARNESS_DIR + r"\preview-metabase.jsonl"
-        r = self.wine(command, env=env)
+        r = self.wine(command, env=env, cwd=cwd)
         if r.returncode not in (0, 1):
             return None
         return json.loads(r.stdout.decode("latin-1")[r.stdout.decode("latin-1").index("{"):])

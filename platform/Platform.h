@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qv {
 
@@ -132,6 +133,16 @@ public:
     // FindFirstFileA and FindClose: the name of what the path's last part
     // matches, as the folder holds it. False, with the last error set, when none.
     virtual bool FindFirstFileA(const std::string& path, std::string& foundName) = 0;
+    // Opened as for GetFileIdentity, then GetFinalPathNameByHandleA
+    // (normalized, with its drive letter) and CloseHandle: the path the
+    // system itself gives what `path` reaches, a subst drive or a junction on
+    // the way resolved, "\\?\" in front. False where the system lacks the
+    // call (before Vista) or cannot give it.
+    virtual bool GetFinalPathName(const std::string& path, std::string& finalPath) = 0;
+    // FindFirstFileA and FindNextFileA of "folder\*", then FindClose: the
+    // names of the folders directly inside `folder`, "." and ".." left out.
+    // False when it cannot be listed.
+    virtual bool ListSubfolders(const std::string& folder, std::vector<std::string>& names) = 0;
     // A file kept open for adding to its end, created when missing, shared
     // for reading and writing, each write reaching the disk before it
     // returns (FILE_APPEND_DATA, OPEN_ALWAYS, FILE_FLAG_WRITE_THROUGH); null

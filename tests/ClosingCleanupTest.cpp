@@ -15,6 +15,7 @@ using ::testing::IsEmpty;
 using Log = std::vector<std::string>;
 
 const char kList[] = "C:\\Quorvan\\QvUninst.txt";
+const char kDir[] = "C:\\Quorvan\\Server";
 const char kTitle[] = "Quorvan Uninstall Program";
 const std::string kDirQuestion =
     std::string("box ") + kTitle + "|Setup has detected that the directory of C:\\Quorvan\\Server has not been "
@@ -104,6 +105,45 @@ TEST(ClosingCleanup, InstallDirectoryIsOfferedOnlyWhenNamedEnterableAndInteracti
     EXPECT_EQ(kept.Seen({"box"}), (Log{kDirQuestion, kRootQuestion, kCompleted}));
     EXPECT_TRUE(kept.fake.files.count("C:\\Quorvan\\Server\\bin\\srv.exe"));
     EXPECT_EQ(kept.fake.currentDirectory, "C:\\Quorvan\\Server");
+
+    // Each line answered Yes: judged where the run enters it, deleted by that full path while it still reaches it.
+    struct Line {
+        const char* dir;
+        const char* cwd;  // the run starts there, and reads relative names there
+        std::pair<const char*, const char*> otherName;
+        const char* deleted;  // null: never offered
+        bool swapped = false;  // a junction is put in its place while the question waits
+    };
+    const Line lines[] = {
+        {".\\", "C:\\Quorvan", {}, nullptr},
+        {"X:\\Program Files", nullptr, {"X:\\", "C:\\"}, nullptr},
+        {"X:\\", nullptr, {"X:\\", "C:\\Quorvan"}, nullptr},
+        {"Data", "C:\\Quorvan", {}, "C:\\Quorvan\\Data"},
+        {"C:\\Quorvan\\Server", nullptr, {}, nullptr, true},
+        {"C:\\Program Files\\Quorvan", nullptr, {}, "C:\\Program Files\\Quorvan"},
+    };
+    for (const Line& line : lines) {
+        Cleanup run;
+        for (const char* file : {"C:\\Program Files\\Vendor\\app.exe", "C:\\Program Files\\Quorvan\\s.exe",
+                                 "C:\\Data\\keep.dat", "C:\\Quorvan\\Data\\d.dat"})
+            run.fake.AddFile(file, "x");
+        run.fake.shellFolders = {{0x26, "C:\\Program Files"}};
+        run.fake.AddKey("Software\\Quorvan\\Quorvan Kit");  // no root question
+        run.fake.readsAgainstCurrentDirectory = line.cwd;
+        if (line.cwd) run.fake.currentDirectory = line.cwd;
+        if (line.otherName.first) run.fake.otherNames[line.otherName.first] = line.otherName.second;
+        if (line.swapped) run.fake.whileAsking = [](FakePlatform& m) { m.otherNames[kDir] = "C:\\Program Files"; };
+        run.state.installDir = line.dir;
+        run.Answer({qv::kIdYes}).Run();
+        const Log boxes = run.Seen({"box"});
+        EXPECT_EQ(boxes.size(), 1u + (line.deleted || line.swapped) + line.swapped) << line.dir;
+        EXPECT_EQ(run.Seen({"shell"}), line.deleted ? Log{"shell " + std::string(line.deleted) + "|0x50|Deleting folders"}
+                                                    : Log{})
+            << line.dir;
+        if (line.swapped) EXPECT_EQ(boxes[1], CannotRemove(kDir));
+        for (const char* stays : {"C:\\Program Files\\Vendor\\app.exe", "C:\\Data\\keep.dat", kStartMenu.c_str()})
+            EXPECT_TRUE(run.fake.files.count(stays) || run.fake.directories.count(stays)) << line.dir << ": " << stays;
+    }
 }
 
 TEST(ClosingCleanup, FailedDeletionsNameTheirPathAndTheRunGoesOn) {
@@ -253,6 +293,7 @@ TEST(ClosingCleanup, RootIsNeverOfferedWhenItHoldsOtherSoftwareOrTheSystem) {
         run.fake.shortNames["C:\\Program Files"] = "C:\\PROGRA~1";
         run.fake.environment["ProgramW6432"] = "E:\\Apps";
         run.listPath = listPath;
+        run.fake.AddFolder(qv::InstallRoot(listPath, run.fake));  // judged for what it is, not for being absent
         run.Answer({qv::kIdNo, qv::kIdYes}).Run();
         EXPECT_EQ(run.result, 1) << why;
         EXPECT_THAT(run.Seen({"box"}), ElementsAre(kDirQuestion, kCompleted)) << why;
@@ -275,6 +316,7 @@ TEST(ClosingCleanup, RootGuardKnowsEveryFolderTheSystemShares) {
         std::string listPath;
         std::function<void(FakePlatform&)> machine;
         bool offered;
+        bool exists = true;  // the folder the root names is there
     };
     const Case cases[] = {
         {"x86 program files", "C:\\Program Files (x86)\\Quorvan\\QvUninst.txt",
@@ -340,6 +382,27 @@ TEST(ClosingCleanup, RootGuardKnowsEveryFolderTheSystemShares) {
          false},
         {"a junction to the drive's top folder", "C:\\Top\\Quorvan\\QvUninst.txt",
          [](FakePlatform& f) { f.otherNames["C:\\Top"] = "C:\\"; }, false},
+        {"a drive letter for a deep folder, the system naming it back by that letter", "X:\\drivers\\QvUninst.txt",
+         [](FakePlatform& f) { f.otherNames["X:\\"] = "C:\\WINDOWS\\system32", f.lacksFinalPathNames = true; }, false},
+        {"a drive letter for a deep folder, the system resolving it", "X:\\etc\\QvUninst.txt",
+         [](FakePlatform& f) { f.otherNames["X:\\"] = "C:\\WINDOWS\\system32\\drivers"; }, false},
+        {"a drive letter for another vendor's folder", "N:\\bin\\QvUninst.txt",
+         [](FakePlatform& f) { f.otherNames["N:\\"] = "C:\\Netscape Server", f.lacksFinalPathNames = true; }, false},
+        {"a file", "C:\\bootmgr\\..\\Quorvan\\QvUninst.txt", [](FakePlatform& f) { f.AddFile("C:\\bootmgr", "b"); },
+         false, false},
+        {"a stream", "C:\\Quorvan:x\\QvUninst.txt", [](FakePlatform&) {}, false},
+        {"a system folder at a drive's top", "C:\\$Recycle.Bin\\QvUninst.txt", [](FakePlatform&) {}, false},
+        {"a hidden system folder at a drive's top", "C:\\Vault\\QvUninst.txt",
+         [](FakePlatform& f) { f.fileAttributes["C:\\Vault"] = qv::kFileAttributeSystem | qv::kFileAttributeHidden; }, false},
+        {"a user's profile", "C:/Users/Public\\QvUninst.txt", [](FakePlatform& f) { f.profilesDirectory = "C:\\Users"; }, false},
+        {"a junction to a share", "C:\\Remote\\QvUninst.txt",
+         [](FakePlatform& f) { f.otherNames["C:\\Remote"] = "\\\\srv\\share\\apps"; }, false},
+        {"a vendor's 8.3 name deep down, where the system has neither call", "X:\\NETSCA~1\\QvUninst.txt",
+         [](FakePlatform& f) {
+             f.shortNames["C:\\Apps\\Netscape Server"] = "C:\\Apps\\NETSCA~1", f.otherNames["X:\\"] = "C:\\Apps";
+             f.lacksFinalPathNames = f.lacksLongPathNames = true;
+         },
+         false},
         {"the product's own folder by its 8.3 name", "C:\\QUORVA~1\\QvUninst.txt",
          [](FakePlatform& f) {
              f.AddFile("C:\\Quorvan Server\\x.dll", "MZ");
@@ -353,12 +416,13 @@ TEST(ClosingCleanup, RootGuardKnowsEveryFolderTheSystemShares) {
         run.state.installDir.clear();
         c.machine(run.fake);
         run.listPath = c.listPath;
+        if (c.exists) run.fake.AddFolder(qv::InstallRoot(c.listPath, run.fake));
         run.Run();
         EXPECT_EQ(run.Seen({"box"}).size(), c.offered ? 2u : 1u) << c.what;
     }
 }
 
-TEST(ClosingCleanup, RootIsAskedForAndDeletedAsSpeltButJudgedByTheFolderItNames) {
+TEST(ClosingCleanup, RootIsAskedForAsSpeltButDeletedAsTheFolderItNamedWhereTheRunStarted) {
     Cleanup run;  // no drive: C:\\Quorvan, on the drive of the current directory
     run.state.installDir.clear();
     run.listPath = "\\Quorvan\\QvUninst.txt";
@@ -367,8 +431,18 @@ TEST(ClosingCleanup, RootIsAskedForAndDeletedAsSpeltButJudgedByTheFolderItNames)
                 ::testing::IsSupersetOf({std::string("box ") + kTitle +
                                              "|Setup has detected that you have uninstalled all Quorvan products. \n"
                                              "Do you want to remove \\Quorvan completely?|0x2024",
-                                         std::string("shell \\Quorvan|0x450|Deleting folders")}));
+                                         std::string("shell C:\\Quorvan|0x450|Deleting folders")}));
     EXPECT_FALSE(run.fake.files.count("C:\\Quorvan\\Server\\bin\\srv.exe"));
+
+    // A relative list path names its root where the run starts, though stage 1 then enters another folder.
+    Cleanup relative;
+    relative.fake.readsAgainstCurrentDirectory = true;
+    relative.fake.AddFile("C:\\work\\Quorvan\\QvUninst.txt", "list");
+    relative.listPath = "Quorvan\\QvUninst.txt";
+    relative.Answer({qv::kIdNo, qv::kIdYes}).Run();
+    EXPECT_THAT(relative.Seen({"shell"}), ::testing::Contains("shell C:\\work\\Quorvan|0x450|Deleting folders"));
+    EXPECT_TRUE(relative.fake.files.count("C:\\Quorvan\\Server\\bin\\srv.exe"));
+    EXPECT_FALSE(relative.fake.files.count("C:\\work\\Quorvan\\QvUninst.txt"));
 }
 
 TEST(ClosingCleanup, RootSearchSkipsTrailBytesOfDoubleByteCharacters) {

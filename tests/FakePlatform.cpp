@@ -171,6 +171,11 @@ void FakePlatform::AddFile(const std::string& given, const std::string& bytes) {
     for (std::string folder = Parent(path); !folder.empty(); folder = Parent(folder)) directories.insert(folder);
 }
 
+void FakePlatform::AddFolder(const std::string& name) {
+    for (std::string folder = Named(name); !folder.empty() && !IsDriveRoot(folder); folder = Parent(folder))
+        directories.insert(folder);
+}
+
 void FakePlatform::AddKey(const std::string& key) {
     for (std::string at = key; !at.empty();) {
         keys[at];
@@ -247,6 +252,7 @@ std::string FakePlatform::Named(const std::string& path) const {
 int FakePlatform::Show(const std::string& text, const std::string& title, unsigned style) {
     if (Inject("MessageBoxA " + title)) return 0;
     Log("box " + title + "|" + text + "|" + qv::Hex(style));
+    if ((style & qv::kMbTypeMask) == qv::kMbYesNo && whileAsking) whileAsking(*this);
     // The box's message loop delivers the running dialog's timer, as Windows does.
     if (handler_ && window_->timerRunning && !window_->ended && boxDepth_ < 3) {
         ++boxDepth_;
@@ -352,7 +358,7 @@ bool FakePlatform::SetCurrentDirectoryA(const std::string& given) {
     const std::string path = At(given);
     if (Inject("SetCurrentDirectoryA " + path)) return lastError = qv::kErrorAccessDenied, false;
     Log("chdir " + path);
-    if (!directories.count(path) && !IsDriveRoot(path)) {
+    if (!(Attributes(path) & qv::kFileAttributeDirectory) || Attributes(path) == qv::kInvalidFileAttributes) {
         lastError = qv::kErrorFileNotFound;
         return false;
     }
@@ -380,10 +386,14 @@ int FakePlatform::SHFileOperationA(qv::ShellFileOperation& request) {
     return 0;
 }
 
-unsigned long FakePlatform::Attributes(const std::string& path) const {
-    if (directories.count(path) || IsDriveRoot(path)) return qv::kFileAttributeDirectory;
-    if (!files.count(path)) return qv::kInvalidFileAttributes;
+// A full path reaches what its other names stand for.
+unsigned long FakePlatform::Attributes(const std::string& given) const {
+    const std::string named = qv::IsFullPath(given) ? Named(given) : std::string();
+    const std::string& path = Exists(given) || named.empty() ? given : named;
     const auto attributes = fileAttributes.find(path);
+    if (directories.count(path) || IsDriveRoot(path))
+        return qv::kFileAttributeDirectory | (attributes == fileAttributes.end() ? 0 : attributes->second);
+    if (!files.count(path)) return qv::kInvalidFileAttributes;
     return attributes == fileAttributes.end() ? 0x80 /* FILE_ATTRIBUTE_NORMAL */ : attributes->second;
 }
 
@@ -397,7 +407,7 @@ unsigned long FakePlatform::GetFileAttributesA(const std::string& given) {
 }
 
 bool FakePlatform::GetFileIdentity(const std::string& path, qv::FileIdentity& identity) {
-    if (Inject("GetFileIdentity " + path)) return lastError = qv::kErrorAccessDenied, false;
+    if (Inject("GetFileIdentity " + path) || lacksFileIdentities) return lastError = qv::kErrorAccessDenied, false;
     const std::string named = Named(path);
     if (named.empty() || !(IsDriveRoot(named) || Exists(named))) return lastError = qv::kErrorFileNotFound, false;
     const std::string key = qv::ComparablePath(named);
@@ -413,6 +423,28 @@ bool FakePlatform::FindFirstFileA(const std::string& path, std::string& foundNam
     const std::string named = Named(path), longNamed = LongNamed(path);
     if (named.empty() || IsDriveRoot(named) || !Exists(named)) return lastError = qv::kErrorFileNotFound, false;
     foundName = longNamed.substr(longNamed.find_last_of('\\') + 1);
+    return true;
+}
+
+bool FakePlatform::GetFinalPathName(const std::string& path, std::string& finalPath) {
+    if (Inject("GetFinalPathName " + path) || lacksFinalPathNames) return lastError = 120 /* not implemented */, false;
+    const std::string named = Named(path);
+    if (named.empty() || !(IsDriveRoot(named) || Exists(named))) return lastError = qv::kErrorFileNotFound, false;
+    finalPath = named.compare(0, 2, "\\\\") == 0 ? "\\\\?\\UNC\\" + named.substr(2) : "\\\\?\\" + named;
+    return true;
+}
+
+bool FakePlatform::ListSubfolders(const std::string& folder, std::vector<std::string>& names) {
+    if (Inject("ListSubfolders " + folder)) return lastError = qv::kErrorAccessDenied, false;
+    const std::string named = Named(folder);
+    if (named.empty() || !(IsDriveRoot(named) || directories.count(named))) return lastError = qv::kErrorPathNotFound, false;
+    names.clear();
+    for (const std::string& directory : directories) {
+        const std::size_t slash = directory.find_last_of('\\');
+        if (slash != std::string::npos && qv::SamePath(directory.substr(0, std::max<std::size_t>(slash, 3)), named) &&
+            !qv::SamePath(directory, named))
+            names.push_back(directory.substr(slash + 1));
+    }
     return true;
 }
 

@@ -111,7 +111,7 @@ public:
     std::string commandLine = "QvUnInstall.exe";
     unsigned long ticks = 1000, tickStep = 0;
     qv::SystemTime systemTime{2026, 12, 9, 8, 30, 5};
-    PathMap<unsigned long> fileAttributes;  // read-only, hidden, system files; others are plain
+    PathMap<unsigned long> fileAttributes;  // read-only, hidden, system files and folders; others are plain
     std::string windowsDirectory = "C:\\WINDOWS";
     std::string systemWindowsDirectory;       // empty: the same as windowsDirectory
     bool windowsDirectoryLengthFails = false, windowsDirectoryReadFails = false;
@@ -124,12 +124,15 @@ public:
     // drive letter (X:\ for C:\ as subst makes it), a share, a junction.
     PathMap<std::string> otherNames;
     bool lacksLongPathNames = false;          // a system without GetLongPathNameA
+    bool lacksFinalPathNames = false;         // a system without GetFinalPathNameByHandleA
+    bool lacksFileIdentities = false;         // Windows 95: no folder can be opened to ask what it is
     std::set<char> remoteDrives;              // drive letters (upper case) of network drives
     std::set<unsigned long> codesWithoutText;  // FormatMessage gives nothing for these
     std::set<unsigned long> codesWithInserts;  // their text can only be had with its inserts left
 
     // --- Script ---
     std::deque<int> boxAnswers;                        // for Yes/No boxes, then IDNO; other boxes get IDOK
+    std::function<void(FakePlatform&)> whileAsking;    // what changes on the machine while a question waits
     std::map<std::string, unsigned long> startErrors;  // command-line prefix -> error of the failed start
     std::map<std::string, int> runningWaits;           // command-line prefix -> waits the child outlives
     std::map<std::string, unsigned long> exitCodes;    // command-line prefix -> the child's exit code
@@ -154,6 +157,7 @@ public:
     int OpenKeys() const { return static_cast<int>(openKeys_.size()); }
     void AddFile(const std::string& path, const std::string& bytes);  // its folders too
     void AddKey(const std::string& key);                              // its parents too
+    void AddFolder(const std::string& name);  // the folder the name reaches, and those above it
 
     // MessageBoxes
     int Show(const std::string& text, const std::string& title, unsigned style) override;
@@ -173,6 +177,9 @@ public:
     bool GetFileIdentity(const std::string& path, qv::FileIdentity& identity) override;
     bool FindFirstFileA(const std::string& path, std::string& foundName) override;
     std::unique_ptr<qv::ByteSink> OpenForAppending(const std::string& path) override;
+    // The path once every other name is resolved, as Windows gives it.
+    bool GetFinalPathName(const std::string& path, std::string& finalPath) override;
+    bool ListSubfolders(const std::string& folder, std::vector<std::string>& names) override;
 
     // Processes
     bool CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,

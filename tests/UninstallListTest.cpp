@@ -129,7 +129,7 @@ TEST(UninstallList, EmptyListRunsOnlyTheClosingCleanupWithInitialValues) {
     EXPECT_EQ(empty.Run("").result, 1);
     EXPECT_THAT(empty.fake.Only({"open", "close", "chdir", "create", "box", "delete"}),
                 ElementsAre("open list.txt", "close list.txt", "open ",
-                            "box Information|You have completed uninstall.|0x2040", "delete list.txt"));
+                            "box Information|You have completed uninstall.|0x2040", "delete C:\\work\\list.txt"));
 
     FakePlatform failed;  // the driver's result is the closing clean-up's
     failed.files["list.txt"] = "";

@@ -6,6 +6,7 @@
 
 #include "runner/ShowLastError.h"
 #include "uninstall/Commands.h"
+#include "uninstall/FolderGuard.h"
 #include "uninstall/InstallRoot.h"
 
 namespace qv {
@@ -76,6 +77,7 @@ public:
     }
 
     int Run() {
+        MakeFullWhereNamed();
         RemoveInstallDirectory();
         RestartWebServers();
         if (!RemoveFamily()) return 0;
@@ -84,19 +86,43 @@ public:
     }
 
 private:
+    // The root, the list and the InstallShield log are named by the list
+    // path and the list, against the folder the run started in: stage 1
+    // changes the current folder before any of them is used.
+    void MakeFullWhereNamed() {
+        root_ = InstallRoot(listPath_, platform_.codePage);
+        rootFull_ = FullPathNow(root_, platform_.system);
+        listFull_ = FullPathNow(listPath_, platform_.system);
+        if (listFull_.empty()) listFull_ = listPath_;
+        isuLogFull_ = FullPathNow(state_.isuLogPath, platform_.system);
+        if (isuLogFull_.empty()) isuLogFull_ = state_.isuLogPath;
+    }
+
     // Stage 1. A directory that can't be entered counts as removed already;
-    // one that is kept stays the current directory.
+    // one that is kept stays the current directory. It is judged, and
+    // deleted, as the full path it has where the run stands as it enters it.
     void RemoveInstallDirectory() {
         const std::string& dir = state_.installDir;
-        if (dir.empty() || !platform_.files.SetCurrentDirectoryA(dir) || silent_) return;
+        if (dir.empty()) return;
+        const std::string full = FullPathNow(dir, platform_.system);
+        if (!platform_.files.SetCurrentDirectoryA(dir) || silent_) return;
+        const JudgedFolder folder = JudgeFolder(dir, full, std::string(), platform_);
+        if (!folder.Offered()) return;
         if (Ask("Setup has detected that the directory of " + dir +
                 " has not been removed . \nDo you want to remove this entire directory?\n\n"
                 "Warning: your files under this directory will be removed if you choose YES.") != kIdYes)
             return;
         deleteRequest_.fFlags = kFofNoConfirmation | kFofAllowUndo;
-        Name(dir, kInstallDirBuffer);
+        Name(folder.full, kInstallDirBuffer);
         platform_.files.SetCurrentDirectoryA("c:\\");  // a folder can't go while it is current
-        if (platform_.files.SHFileOperationA(deleteRequest_) != 0) CannotRemove(dir);
+        Delete(folder, dir);
+    }
+
+    // Only while the path still reaches the folder that was judged: the
+    // question may have waited for minutes.
+    void Delete(const JudgedFolder& folder, const std::string& spelt) {
+        if (!StillTheFolderJudged(folder, platform_.files) || platform_.files.SHFileOperationA(deleteRequest_) != 0)
+            CannotRemove(spelt);
     }
 
     // Stage 2: the servers that the list's lines stopped.
@@ -116,30 +142,30 @@ private:
             ShowLastError(platform_);
             return false;
         }
-        const std::string root = InstallRoot(listPath_, platform_.codePage);
         const std::vector<std::string> startMenus = StartMenuFolders(windows, PlatformId());
         if (startMenus.empty()) return false;
         for (const std::string& folder : startMenus) RemoveStartMenuFolder(folder);
 
-        // Judged by the folder the root names; asked and deleted by its own text.
-        if (!MayOfferInstallRoot(root, windows, platform_)) return true;
-        Name(root);
+        // Judged by the folder the root names; asked for by its own text, deleted by its full path.
+        const JudgedFolder root = JudgeFolder(root_, rootFull_, windows, platform_);
+        if (!root.Offered()) return true;
+        Name(root.full);
         if (silent_ || Ask("Setup has detected that you have uninstalled all Quorvan products. \n"
-                           "Do you want to remove " + root + " completely?") != kIdYes)
+                           "Do you want to remove " + root_ + " completely?") != kIdYes)
             return true;
         deleteRequest_.fFlags = kFofNoConfirmation | kFofAllowUndo | kFofNoErrorUi;
-        if (platform_.files.SHFileOperationA(deleteRequest_) != 0) CannotRemove(root);
+        Delete(root, root_);
         return true;
     }
 
     // Stage 4: the InstallShield log outlives an uninstall that did not finish.
     void ReportOutcome() {
-        if (std::unique_ptr<ByteSource> log = platform_.files.OpenForReading(state_.isuLogPath)) {
+        if (std::unique_ptr<ByteSource> log = platform_.files.OpenForReading(isuLogFull_)) {
             if (!silent_) platform_.boxes.Show(kUninstallAborted, kOutcomeTitle, kOutcome);
             return;
         }
         if (!silent_) platform_.boxes.Show(kUninstallCompleted, kOutcomeTitle, kOutcome);
-        platform_.files.DeleteFileA(listPath_);
+        platform_.files.DeleteFileA(listFull_);
     }
 
     unsigned long PlatformId() {
@@ -174,6 +200,7 @@ private:
     CleanupState& state_;
     const std::string& listPath_;
     const bool silent_;
+    std::string root_, rootFull_, listFull_, isuLogFull_;
     ShellFileOperation deleteRequest_;
     std::vector<char> from_;
 };

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "platform/win32/Win32Lookup.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/Win32Text.h"
 
@@ -39,6 +40,12 @@ private:
 
 HANDLE Open(const std::string& path, DWORD access, DWORD disposition) {
     return CreateFileA(path.c_str(), access, kShare, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Open on a file or folder only to ask what it is: no access, nobody kept out.
+HANDLE OpenToName(const std::string& path) {
+    return CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 }  // namespace
@@ -88,8 +95,7 @@ unsigned long Win32FileSystem::GetFileAttributesA(const std::string& path) {
 }
 
 bool Win32FileSystem::GetFileIdentity(const std::string& path, FileIdentity& identity) {
-    const HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE file = OpenToName(path);
     if (file == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION information = {};
     const BOOL told = GetFileInformationByHandle(file, &information);
@@ -118,6 +124,39 @@ bool Win32FileSystem::FindFirstFileA(const std::string& path, std::string& found
     if (search == INVALID_HANDLE_VALUE) return false;
     FindClose(search);
     foundName = found.cFileName;
+    return true;
+}
+
+bool Win32FileSystem::GetFinalPathName(const std::string& path, std::string& finalPath) {
+    using Call = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
+    static const Call call = Find<Call>("kernel32.dll", "GetFinalPathNameByHandleA");  // from Vista on
+    if (!call) return false;
+    const HANDLE file = OpenToName(path);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    char buffer[MAX_PATH * 4] = {};
+    const DWORD length = call(file, buffer, sizeof buffer, 0 /* FILE_NAME_NORMALIZED | VOLUME_NAME_DOS */);
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(file);
+    if (length == 0 || length >= sizeof buffer) {
+        SetLastError(length ? ERROR_INSUFFICIENT_BUFFER : error);
+        return false;
+    }
+    finalPath.assign(buffer, length);
+    return true;
+}
+
+bool Win32FileSystem::ListSubfolders(const std::string& folder, std::vector<std::string>& names) {
+    std::string pattern = folder;
+    if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+    WIN32_FIND_DATAA found = {};
+    const HANDLE search = ::FindFirstFileA((pattern + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    names.clear();
+    do {
+        const std::string name = found.cFileName;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != "." && name != "..") names.push_back(name);
+    } while (::FindNextFileA(search, &found));
+    FindClose(search);
     return true;
 }
 

@@ -25,6 +25,8 @@ public:
     bool GetFileIdentity(const std::string& path, FileIdentity& identity) override;
     bool FindFirstFileA(const std::string& path, std::string& foundName) override;
     std::unique_ptr<ByteSink> OpenForAppending(const std::string& path) override;
+    bool GetFinalPathName(const std::string& path, std::string& finalPath) override;
+    bool ListSubfolders(const std::string& folder, std::vector<std::string>& names) override;
 };
 
 class Win32Processes : public Processes {

@@ -6,32 +6,12 @@
 #include <cstring>
 
 #include "platform/GrowingBuffer.h"
+#include "platform/win32/Win32Lookup.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/Win32Text.h"
 
 namespace qv::win32 {
 
-namespace {
-
-// A DLL is loaded from the system folder by its full path: by a bare name it
-// would be looked for in the current directory too, the install directory.
-HMODULE LoadFromSystemFolder(const char* module) {
-    char folder[MAX_PATH + 1] = {};
-    const UINT length = GetSystemDirectoryA(folder, sizeof folder);
-    if (length == 0 || length >= sizeof folder) return nullptr;
-    return LoadLibraryA((std::string(folder) + "\\" + module).c_str());
-}
-
-// Calls that older systems lack are looked up when first needed, so the
-// program still starts where they are missing.
-template <typename Function>
-Function Find(const char* module, const char* name) {
-    HMODULE library = GetModuleHandleA(module);
-    if (!library) library = LoadFromSystemFolder(module);
-    return library ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name))) : nullptr;
-}
-
-}  // namespace
 
 int Win32MessageBoxes::Show(const std::string& text, const std::string& title, unsigned style) {
     return MessageBoxA(nullptr, text.c_str(), title.c_str(), style);

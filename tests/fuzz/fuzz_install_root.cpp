@@ -7,16 +7,19 @@
 //   bit 2     the system names its folders in lower case with a trailing backslash
 //   bit 3     the shell names Program Files by its 8.3 name
 //   bit 4     the system has no GetLongPathNameA
-// Every Yes is given. The oracle knows the machine only as the folders it
-// built: nothing that was in a shared or vendor folder may be gone after
-// the run but the list file itself; a root is asked for and deleted by the
-// same text; a root on a share or a network drive, or that names another
-// vendor, is never asked for.
+//   bit 5     the system has no final path to give (W: stands for system32)
+// After a line feed, the list's directory line. Every Yes is given. The
+// oracle knows the machine only as the folders it built: nothing that was in
+// a shared or vendor folder, or at a drive's top, may be gone after the run
+// but the list file itself; a root is asked for by its text and deleted
+// where the run started, the directory where it was entered; a root on a
+// share or a network drive, or that names another vendor, is never asked for.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "check/FullPathModel.h"
 #include "tests/FakePlatform.h"
 #include "tests/fuzz/FuzzSupport.h"
 #include "uninstall/ClosingCleanup.h"
@@ -24,14 +27,19 @@
 namespace {
 
 // Each folder the oracle guards, by the one name its files are kept under.
+// A folder of its own inside Program Files may go; Program Files and Common Files may not.
 const char* const kGuarded[] = {
-    "C:\\WINDOWS\\",        "C:\\Program Files\\",  "C:\\Documents and Settings\\",
+    "C:\\WINDOWS\\",        "C:\\Program Files\\Common Files\\",  "C:\\Documents and Settings\\",
     "D:\\Apps\\",           "C:\\Netscape Server\\", "C:\\Microsoft Office\\",
 };
 const char* const kFiles[] = {
+    "C:\\bootmgr",
+    "D:\\pagefile.sys",
     "C:\\WINDOWS\\system32\\kernel32.dll",
+    "C:\\WINDOWS\\system32\\drivers\\etc\\hosts",
     "C:\\Program Files\\Common Files\\shared.dll",
     "C:\\Program Files\\Vendor\\app.exe",
+    "C:\\Program Files\\desktop.ini",
     "C:\\Documents and Settings\\me\\ntuser.dat",
     "D:\\Apps\\y.exe",
     "C:\\Netscape Server\\config\\obj.conf",
@@ -42,6 +50,7 @@ const char* const kFiles[] = {
 const char* const kCurrentDirectories[] = {"C:\\work", "C:\\", "X:\\work", "C:\\WINDOWS\\system32"};
 const char kQuestion[] = "box Quorvan Uninstall Program|Setup has detected that you have uninstalled all Quorvan "
                          "products. \nDo you want to remove ";
+const char kDirQuestion[] = "box Quorvan Uninstall Program|Setup has detected that the directory of ";
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -62,12 +71,21 @@ bool OnNetwork(const std::string& root) {
     return root.size() >= 2 && Lower(root[0]) == 'n' && root[1] == ':';
 }
 
+// The full path Windows makes of `path` in `folder`.
+std::string FullIn(const std::string& path, const std::string& folder) {
+    std::string full;
+    return qv::ModelFullPath(path, folder, full) ? full : path;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::uint8_t script = size > 0 ? data[0] : 0;
-    std::string listPath = size > 1 ? std::string(reinterpret_cast<const char*>(data) + 1, size - 1) : "";
-    listPath = listPath.substr(0, listPath.find('\0'));  // the system sees a C string
+    std::string text = size > 1 ? std::string(reinterpret_cast<const char*>(data) + 1, size - 1) : "";
+    text = text.substr(0, text.find('\0'));  // the system sees C strings
+    const std::size_t lineFeed = text.find('\n');
+    const std::string listPath = text.substr(0, lineFeed);
+    const std::string installDir = lineFeed == std::string::npos ? std::string() : text.substr(lineFeed + 1);
     const bool lower = script & 4;
 
     qvtest::FakePlatform fake;
@@ -77,7 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        {"\\\\localhost\\C$", "C:\\"},
                        {"C:\\Apps", "C:\\Program Files"},
                        {"C:\\Top", "C:\\"},
-                       {"C:\\Quorvan\\Link", "C:\\WINDOWS"}};
+                       {"C:\\Quorvan\\Link", "C:\\WINDOWS"},
+                       {"W:\\", "C:\\WINDOWS\\system32"}};
     fake.shortNames = {{"C:\\Program Files", "C:\\PROGRA~1"},
                        {"C:\\Program Files\\Common Files", "C:\\PROGRA~1\\COMMON~1"},
                        {"C:\\Documents and Settings", "C:\\DOCUME~1"},
@@ -85,6 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        {"C:\\Microsoft Office", "C:\\MICROS~1"}};
     fake.remoteDrives = {'N'};
     fake.lacksLongPathNames = script & 0x10;
+    fake.lacksFinalPathNames = script & 0x20;
+    fake.readsAgainstCurrentDirectory = true;
     fake.currentDirectory = kCurrentDirectories[script & 3];
     fake.directories.insert("C:\\work");
     fake.windowsDirectory = "C:\\WINDOWS";
@@ -97,11 +118,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fake.boxAnswers.assign(4, qv::kIdYes);
 
     qv::CleanupState state;
+    state.installDir = installDir;
+    const std::string startedIn = fake.currentDirectory;
     qv::RunClosingCleanup(fake.platform, state, listPath, false);
     qvfuzz::ShowLog(fake.log);
 
-    std::string asked;
+    std::string asked, entered;
+    bool pastStageOne = false;  // the product keys are looked at after it; the menus go with its flags
     for (const std::string& line : fake.log) {
+        pastStageOne = pastStageOne || line.compare(0, 8, "regopen ") == 0;
+        // The folder the run stands in once it has entered the directory line; deleted as that folder.
+        if (line.compare(0, 6, "chdir ") == 0 && entered.empty()) entered = line.substr(6);
+        if (line.compare(0, sizeof kDirQuestion - 1, kDirQuestion) == 0)
+            QV_PROPERTY_DETAIL(!entered.empty() && !OnNetwork(installDir), line);
+        const std::size_t dirFlags = line.rfind("|0x50|");
+        if (line.compare(0, 6, "shell ") == 0 && dirFlags != std::string::npos && !pastStageOne)
+            QV_PROPERTY_DETAIL(qvfuzz::SamePath(line.substr(6, dirFlags - 6), FullIn(entered, startedIn)),
+                               line + " but the run entered " + entered + " from " + startedIn);
         if (line.compare(0, sizeof kQuestion - 1, kQuestion) == 0) {
             QV_PROPERTY_DETAIL(asked.empty(), line);
             asked = line.substr(sizeof kQuestion - 1, line.rfind(" completely?|") - (sizeof kQuestion - 1));
@@ -112,15 +145,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         const std::size_t titleBar = line.rfind('|'), flagsBar = line.rfind('|', titleBar - 1);
         if (line.compare(0, 6, "shell ") == 0 && line.substr(flagsBar, titleBar - flagsBar) == "|0x450")
-            QV_PROPERTY_DETAIL(line.substr(6, flagsBar - 6) == asked, line);  // deleted as asked
+            QV_PROPERTY_DETAIL(qvfuzz::SamePath(line.substr(6, flagsBar - 6), FullIn(asked, startedIn)),
+                               line + " after asking for " + asked);  // the root asked for, where the run started
     }
     // The list itself goes after a completed run, wherever it lies.
     for (const char* file : kFiles) {
         const std::string path = file;
-        if (fake.files.count(path) || Lowered(path) == Lowered(listPath)) continue;
+        if (fake.files.count(path) || qvfuzz::SamePath(path, FullIn(listPath, startedIn))) continue;
+        const std::string folder = path.substr(0, path.rfind('\\') + 1);
+        QV_PROPERTY_DETAIL(folder.size() > 3 && folder != "C:\\Program Files\\",
+                           path + " lost from a drive's top or Program Files with the list path " + listPath +
+                               " and the directory " + installDir);
         for (const char* folder : kGuarded)
             QV_PROPERTY_DETAIL(path.compare(0, std::string(folder).size(), folder) != 0,
-                               path + " lost with the list path " + listPath);
+                               path + " lost with the list path " + listPath + " and the directory " + installDir);
     }
     return 0;
 }
