@@ -17,6 +17,10 @@ constexpr std::size_t kMostEarlyEvents = 1000;  // a usage box per token, at mos
 
 std::string Number(unsigned long value) { return std::to_string(value); }
 
+// Every log of ours begins so: the head line, timed at the start.
+const char kHeadLineStart[] = "+0.000 start ";
+constexpr std::size_t kHeadLineLooked = 512;  // enough of a first line to find the program's name in it
+
 }  // namespace
 
 RunLog::RunLog(Platform& system) : system_(system) {}
@@ -49,9 +53,25 @@ std::string RunLog::HeadLine() {
            windows + ", command line " + Visible(system_.system.GetCommandLineA());
 }
 
+// A log may go only where no file stands yet, or an empty one, or an earlier
+// log of ours: -l naming a configuration or another program's log must never
+// add to it. What cannot be read is not known to be ours.
+bool RunLog::MayWriteInto(const std::string& path) {
+    const std::unique_ptr<ByteSource> file = system_.files.OpenForReading(path);
+    if (!file) return system_.errors.GetLastError() == kErrorFileNotFound;
+    std::string start(kHeadLineLooked, '\0');
+    std::size_t size = 0;
+    for (long got = 1; got > 0 && size < start.size(); size += static_cast<std::size_t>(got))
+        if ((got = file->Read(&start[size], start.size() - size)) < 0) return false;
+    start.resize(size);
+    const std::string first = start.substr(0, start.find('\n'));
+    return first.empty() ? size == 0
+                         : first.rfind(kHeadLineStart, 0) == 0 && first.find(", QvUnInstall ") != std::string::npos;
+}
+
 bool RunLog::Open(const std::string& path) {
     if (file_ || !Recording()) return false;
-    file_ = system_.files.OpenForAppending(path);
+    if (MayWriteInto(path)) file_ = system_.files.OpenForAppending(path);
     if (!file_) {
         Discard();
         return false;

@@ -20,7 +20,8 @@ public:
     // The moment the times are counted from.
     void Start();
     // Opens `path` for appending and writes the run's head line, then what
-    // happened before; false when it cannot be opened.
+    // happened before; false when it cannot be opened, or when a file stands
+    // there that is neither empty nor a log of ours.
     bool Open(const std::string& path);
     bool IsOpen() const { return file_ != nullptr; }
     // No -l: nothing is kept from here on.
@@ -40,6 +41,7 @@ public:
 private:
     std::string Timed(unsigned long ticks, const std::string& event) const;
     std::string HeadLine();
+    bool MayWriteInto(const std::string& path);
 
     Platform& system_;
     std::unique_ptr<ByteSink> file_;

@@ -3,6 +3,9 @@
 #include <algorithm>
 
 #include "text/PathText.h"
+#include "text/Text.h"
+#include "uninstall/ClosingCleanup.h"
+#include "webserver/IisFilter.h"
 
 namespace qv::check {
 
@@ -17,12 +20,45 @@ bool Flag(const Json& object, const char* name) {
     return field->get<bool>();
 }
 
+// `path` is `top` or lies below it, by names of its own ("." and ".." are
+// no names here: the reading side need not resolve them as the writer did).
+bool Within(const std::string& path, const std::string& top, char separator) {
+    const std::string folded = FoldedCase(path);
+    if (folded.compare(0, top.size(), FoldedCase(top)) != 0) return false;
+    std::string rest = folded.substr(top.size());
+    if (rest.empty()) return true;
+    if (rest[0] != separator) return false;
+    for (std::size_t at = 0; at != std::string::npos;) {
+        const std::size_t next = rest.find(separator, at + 1);
+        const std::string name = rest.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
+        if (name.empty() || name == "." || name == ".." || name.find_first_of("\\/") != std::string::npos)
+            return false;
+        at = next;
+    }
+    return true;
+}
+
+// The verification reads what a step names: only what a run of this program
+// changes may be named, so a plan can't make it read a password or another key.
+void RefuseForeignTarget(const Step& step) {
+    const std::string shown = "\"target\" " + VisibleControls(step.target);
+    if (step.kind == StepKind::SetValue &&
+        FoldedCase(step.target) != FoldedCase(std::string(kParametersKey) + "\\" + kFilterDlls))
+        throw PlanError(shown + " is no value a run of this program sets");
+    if (step.kind == StepKind::DeleteKey && !Within(step.target, kFamilyKeys[1], '\\'))
+        throw PlanError(shown + " lies outside HKLM\\" + kFamilyKeys[1] + ": no run of this program deletes it");
+    if ((step.kind == StepKind::MetabaseDeleteKey || step.kind == StepKind::MetabaseSetData) &&
+        !Within(step.target, Narrowed(kFiltersKey), '/'))
+        throw PlanError(shown + " lies outside " + Narrowed(kFiltersKey) + ": no run of this program changes it");
+}
+
 // The steps of `list`, each of `piece` (as Step::piece has it).
 void ReadSteps(const Json& list, const std::string& where, int piece, std::vector<Step>& steps) {
     if (!list.is_array()) throw PlanError(where + " is not a list");
     for (std::size_t i = 0; i < list.size(); ++i) {
         try {
             steps.push_back(list[i].get<Step>());
+            RefuseForeignTarget(steps.back());
         } catch (const PlanError& e) {
             throw PlanError(where + " step " + std::to_string(i + 1) + ": " + e.what());
         }

@@ -1,6 +1,7 @@
 #include "check/Verify.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <stdexcept>
 
@@ -11,6 +12,7 @@
 #include "text/PathText.h"
 #include "text/Text.h"
 #include "uninstall/ClosingCleanup.h"
+#include "uninstall/FolderGuard.h"
 #include "webserver/Metabase.h"
 #include "webserver/NetscapeConfig.h"
 
@@ -79,15 +81,18 @@ public:
         return Found::Unknown;
     }
 
-    // `path` is full.
+    // `path` is full. Not there counts as gone only where the volume could be
+    // looked at: a drive the verification's session lacks hides what is on it.
     Found Path(const std::string& path, std::string& why, unsigned long* attributes = nullptr) {
-        const unsigned long found = machine_.files.GetFileAttributesA(path);
+        const std::string local = Lookable(path, why);
+        if (local.empty()) return Found::Unknown;
+        const unsigned long found = machine_.files.GetFileAttributesA(local);
         if (found != kInvalidFileAttributes) {
             if (attributes) *attributes = found;
             return Found::There;
         }
         const unsigned long error = machine_.errors.GetLastError();
-        if (error == kErrorFileNotFound || error == kErrorPathNotFound) return Found::Absent;
+        if (IsNotFound(error)) return AboveSeen(local, why) ? Found::Absent : Found::Unknown;
         why = "it cannot be looked at: " + ErrorText(error);
         return Found::Unknown;
     }
@@ -122,6 +127,47 @@ private:
     }
 
     std::string ErrorText(unsigned long code) { return qv::ErrorText(machine_.errors, code); }
+
+    static bool IsNotFound(unsigned long error) { return error == kErrorFileNotFound || error == kErrorPathNotFound; }
+
+    // The drive path to look at, or empty with `why` set: a share is never
+    // looked at (that would hand this user's credentials to its server).
+    std::string Lookable(const std::string& path, std::string& why) {
+        const std::string local = WithoutLongPrefix(path);
+        if (OnNetwork(local, machine_.system)) why = "on the network";
+        else if (local.size() < 3 || !std::isalpha(static_cast<unsigned char>(local[0])) || local[1] != ':' ||
+                 local[2] != '\\')
+            why = "it names no folder of a drive";
+        else return local;
+        return std::string();
+    }
+
+    // Walks up from a path not found to the first folder that is there; false,
+    // with `why`, when the drive is not there or a folder above can't be looked at.
+    bool AboveSeen(const std::string& path, std::string& why) {
+        for (std::string above = ParentOf(path);; above = ParentOf(above)) {
+            const bool top = above.size() <= 3;
+            if (machine_.files.GetFileAttributesA(above) != kInvalidFileAttributes) return true;
+            const unsigned long error = machine_.errors.GetLastError();
+            if (top) {
+                const std::string drive = "drive " + above.substr(0, 2);
+                why = IsNotFound(error) || error == kErrorInvalidDrive ? drive + " is not there"
+                                                                       : drive + " cannot be read: " + ErrorText(error);
+                return false;
+            }
+            if (!IsNotFound(error)) {
+                why = "the folder " + above + " above it cannot be looked at: " + ErrorText(error);
+                return false;
+            }
+        }
+    }
+
+    // "C:\a\b" -> "C:\a", "C:\a" -> "C:\".
+    static std::string ParentOf(const std::string& path) {
+        const std::string trimmed = WithoutTrailingSeparators(path);
+        const std::size_t slash = trimmed.find_last_of('\\');
+        return slash == std::string::npos || slash <= 2 ? trimmed.substr(0, 2) + "\\" : trimmed.substr(0, slash);
+    }
 
     void PathGone(const Step& step, VerifiedStep& out) {
         const std::string path = Located(step.target, step.fullTarget, out.why);
@@ -294,6 +340,9 @@ private:
     HResult metabaseResult_ = 0;
 };
 
+// A text of the report's JSON: control bytes as the log shows them.
+std::string Shown(const std::string& text) { return JsonText(VisibleControls(text)); }
+
 const char* LeftoverName(const std::string& kind) {
     return kind == "product-key" ? "product key HKLM\\" : kind == "family-key" ? "family key HKLM\\" : "start-menu folder ";
 }
@@ -365,46 +414,49 @@ std::string RenderVerification(const Plan& plan, const Verification& verificatio
         using Json = nlohmann::ordered_json;
         Json steps = Json::array(), leftovers = Json::array(), kept = Json::array();
         for (const VerifiedStep& s : verification.steps) {
-            Json step = {{"kind", s.step.kind}, {"target", JsonText(s.step.target)}};
-            if (!s.step.fullTarget.empty()) step["fullTarget"] = JsonText(s.step.fullTarget);
+            Json step = {{"kind", s.step.kind}, {"target", Shown(s.step.target)}};
+            if (!s.step.fullTarget.empty()) step["fullTarget"] = Shown(s.step.fullTarget);
             step["state"] = StateName(s.state);
-            if (!s.why.empty()) step["why"] = JsonText(s.why);
-            if (!s.step.question.empty()) step["question"] = JsonText(s.step.question);
-            if (!s.log.empty()) step["log"] = JsonText(s.log);
+            if (!s.why.empty()) step["why"] = Shown(s.why);
+            if (!s.step.question.empty()) step["question"] = Shown(s.step.question);
+            if (!s.log.empty()) step["log"] = Shown(s.log);
             steps.push_back(step);
         }
         for (const Leftover& l : verification.leftovers) {
-            Json leftover = {{"kind", l.kind}, {"target", JsonText(l.target)}, {"state", l.unknown ? "unknown" : "there"}};
-            if (!l.why.empty()) leftover["why"] = JsonText(l.why);
+            Json leftover = {{"kind", l.kind}, {"target", Shown(l.target)}, {"state", l.unknown ? "unknown" : "there"}};
+            if (!l.why.empty()) leftover["why"] = Shown(l.why);
             leftovers.push_back(leftover);
         }
         for (const KeptFound& k : verification.kept) {
-            Json folder = {{"target", JsonText(k.folder.target)}};
-            if (!k.folder.fullTarget.empty()) folder["fullTarget"] = JsonText(k.folder.fullTarget);
+            Json folder = {{"target", Shown(k.folder.target)}};
+            if (!k.folder.fullTarget.empty()) folder["fullTarget"] = Shown(k.folder.fullTarget);
             folder["state"] = k.state;
-            if (!k.why.empty()) folder["why"] = JsonText(k.why);
-            folder["keptBecause"] = JsonText(k.folder.why);
+            if (!k.why.empty()) folder["why"] = Shown(k.why);
+            folder["keptBecause"] = Shown(k.folder.why);
             kept.push_back(folder);
         }
         const Json out = {{"verified", verification.Complete()},
-                          {"plan", JsonText(planFile)},
-                          {"listPath", JsonText(plan.listPath)},
-                          {"plannedOn", JsonText(plan.machineName)},
-                          {"plannedAt", JsonText(plan.time)},
-                          {"machineName", JsonText(verification.machineName)},
+                          {"plan", Shown(planFile)},
+                          {"listPath", Shown(plan.listPath)},
+                          {"plannedOn", Shown(plan.machineName)},
+                          {"plannedAt", Shown(plan.time)},
+                          {"machineName", Shown(verification.machineName)},
                           {"sameMachine", verification.sameMachine},
                           {"steps", steps},
                           {"leftovers", leftovers},
                           {"kept", kept}};
         return out.dump(-1, ' ', true) + "\n";
     }
+    // Each text of the plan and the machine as the log shows it: no byte of theirs starts a line of its own.
     std::string out;
+    const auto line = [&out](const std::string& text) { out += VisibleControls(text) + "\n"; };
     if (!verification.sameMachine)
-        out += "the plan was made on " + plan.machineName + ", not on this machine (" + verification.machineName +
-               "): this machine is held to it all the same\n";
-    out += "QvUnInstall " + std::string(plan.silent ? "-a " : "") + "-p " + plan.listPath + "\n  plan " + planFile +
-           ", made on " + plan.machineName + (plan.time.empty() ? "" : " at " + plan.time) + "\n  this machine: " +
-           verification.machineName + ", read as it is now\n\n";
+        line("the plan was made on " + plan.machineName + ", not on this machine (" + verification.machineName +
+             "): this machine is held to it all the same");
+    line("QvUnInstall " + std::string(plan.silent ? "-a " : "") + "-p " + plan.listPath);
+    line("  plan " + planFile + ", made on " + plan.machineName + (plan.time.empty() ? "" : " at " + plan.time));
+    line("  this machine: " + verification.machineName + ", read as it is now");
+    line("");
     int counts[3] = {0, 0, 0};
     for (const VerifiedStep& s : verification.steps) {
         ++counts[static_cast<int>(s.state)];
@@ -412,19 +464,22 @@ std::string RenderVerification(const Plan& plan, const Verification& verificatio
         state.resize(15, ' ');
         Step step = s.step;
         step.fails.clear();  // the why tells the failure the plan foresaw
-        out += "  " + state + Describe(step) + (s.why.empty() ? "" : ": " + s.why) + "\n";
-        if (!s.log.empty()) out += std::string(17, ' ') + Visible(s.log) + "\n";
+        line("  " + state + Describe(step) + (s.why.empty() ? "" : ": " + s.why));
+        if (!s.log.empty()) line(std::string(17, ' ') + Visible(s.log));
     }
-    out += "\nleftovers of the family: " + std::to_string(verification.leftovers.size()) + "\n";
+    line("");
+    line("leftovers of the family: " + std::to_string(verification.leftovers.size()));
     for (const Leftover& l : verification.leftovers)
-        out += "  " + std::string(LeftoverName(l.kind)) + l.target + (l.unknown ? ": unknown, " + l.why : "") + "\n";
-    out += "\nkept as planned: " + std::to_string(verification.kept.size()) + "\n";
+        line("  " + std::string(LeftoverName(l.kind)) + l.target + (l.unknown ? ": unknown, " + l.why : ""));
+    line("");
+    line("kept as planned: " + std::to_string(verification.kept.size()));
     for (const KeptFound& k : verification.kept)
-        out += "  " + Spelt(k.folder.target, k.folder.fullTarget) + ": " + k.state + (k.why.empty() ? "" : ", " + k.why) +
-               (k.folder.why.empty() ? "" : " (" + k.folder.why + ")") + "\n";
-    out += "\n" + std::to_string(counts[0]) + " done, " + std::to_string(counts[1]) + " not done, " +
-           std::to_string(counts[2]) + " not checkable, " + std::to_string(verification.leftovers.size()) +
-           " left over: " + (verification.Complete() ? "verified" : "needs a look") + "\n";
+        line("  " + Spelt(k.folder.target, k.folder.fullTarget) + ": " + k.state + (k.why.empty() ? "" : ", " + k.why) +
+             (k.folder.why.empty() ? "" : " (" + k.folder.why + ")"));
+    line("");
+    line(std::to_string(counts[0]) + " done, " + std::to_string(counts[1]) + " not done, " +
+         std::to_string(counts[2]) + " not checkable, " + std::to_string(verification.leftovers.size()) +
+         " left over: " + (verification.Complete() ? "verified" : "needs a look"));
     return out;
 }
 

@@ -32,6 +32,7 @@ enum : unsigned long {
     kErrorPathNotFound = 3,
     kErrorAccessDenied = 5,
     kErrorInvalidHandle = 6,
+    kErrorInvalidDrive = 15,
     kErrorSharingViolation = 32,
     kErrorFileExists = 80,
     kErrorAlreadyExists = 183,

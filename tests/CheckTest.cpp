@@ -362,12 +362,14 @@ TEST(Verify, WhatTheRunLeftUndoneIsNamedWithTheQuestionItNeeded) {
         std::function<void(FakePlatform&)> after = [](FakePlatform&) {};    // the real one, once it has run
         std::string listPath = kList;
         bool older = false;  // the plan as written before full paths were kept
+        std::function<std::string(std::string)> edit = [](std::string plan) { return plan; };  // a plan made to mislead
     };
     const auto followsFolders = [](FakePlatform& m) { m.readsAgainstCurrentDirectory = true; };
     const auto elsewhere = [](FakePlatform& m) { m.currentDirectory = "D:\\plans"; };
     const std::string config = "C:\\Netscape\\SuiteSpot\\https-web\\config\\OBJ~1.CON";
     const std::string refused = "it cannot be read: system text for 5 (error 5)";
     const std::deque<int> yes = {qv::kIdYes, qv::kIdYes, qv::kIdYes};
+    const std::string onQ = "Q:\\Quorvan\\QvUninst.txt", onShare = "\\\\files\\qv\\Quorvan\\QvUninst.txt";
     const Case cases[] = {
         {"a deletion fails", yes, [&](FakePlatform& m) { m.shellFailures[menu] = 0x78; }, 1, 2,
          {"not done       delete folder " + menu + " and all it holds (flags 0x50): it is still there" + confirmation,
@@ -410,6 +412,22 @@ TEST(Verify, WhatTheRunLeftUndoneIsNamedWithTheQuestionItNeeded) {
           "fails: the file at " + config + " is read-only",
           "not done       write file " + config + ".tmp: it is not there"},
          "", [&](FakePlatform& m) { m.fileAttributes[config] = qv::kFileAttributeReadOnly; }},
+        // A subst drive of the run's session is not there for the verification: nothing on it is gone.
+        {"the run's drive is not there", yes, [&](FakePlatform& m) { m.AddFile(onQ, m.files[kList]); }, 1, 0,
+         {"not checkable  delete file Q:\\Quorvan\\QvUninst.txt: drive Q: is not there\n",
+          "not checkable  delete folder Q:\\Quorvan and all it holds (flags 0x450): drive Q: is not there"},
+         "", [&](FakePlatform& m) { m.AddFile(onQ, m.files[kList]); }, [](FakePlatform& m) { m.missingDrives = {'Q'}; },
+         onQ},
+        {"a list on a share", yes, [&](FakePlatform& m) { m.AddFile(onShare, m.files[kList]); }, 1, 0,
+         {"not checkable  delete file \\\\files\\qv\\Quorvan\\QvUninst.txt: on the network\n"},
+         "", [&](FakePlatform& m) { m.AddFile(onShare, m.files[kList]); }, [](FakePlatform&) {}, onShare},
+        {"a target that forges a line", yes, [](FakePlatform&) {}, 0, 0,
+         {"done           delete folder C:\\Quorvan\\Server\\ndone           delete folder C:\\Quorvan\\Other ("},
+         "", [](FakePlatform&) {}, [](FakePlatform&) {}, kList, false, [](std::string plan) {
+             const std::string from = R"("target":"C:\\Quorvan\\Server")";
+             return plan.replace(plan.rfind(from), from.size(),
+                                 R"("target":"C:\\Quorvan\\Server\ndone           delete folder C:\\Quorvan\\Other")");
+         }},
     };
     for (const Case& c : cases) {
         FakePlatform planned, real;
@@ -418,9 +436,9 @@ TEST(Verify, WhatTheRunLeftUndoneIsNamedWithTheQuestionItNeeded) {
         c.planned(planned);
         const std::string made = PlanOf(planned, yes, false, c.listPath);
         // An older run deleted the root by its text: so its plans named it.
-        const std::string plan =
+        const std::string plan = c.edit(
             c.older ? std::regex_replace(Older(made), std::regex(R"("target":"C:\\\\Quorvan")"), R"("target":"\\Quorvan")")
-                    : made;
+                    : made);
         c.change(real);
         real.directories.insert("C:\\logs");
         RunForReal(real, c.answers, false, c.listPath, kRunLog);
@@ -432,6 +450,7 @@ TEST(Verify, WhatTheRunLeftUndoneIsNamedWithTheQuestionItNeeded) {
         for (const std::string& said : c.said) EXPECT_THAT(out, HasSubstr(said)) << c.what;
         VerifyOn(real, plan, json, true);
         EXPECT_THAT(json, HasSubstr(c.status ? "{\"verified\":false," : "{\"verified\":true,")) << c.what;
+        EXPECT_THAT(json, ::testing::Not(::testing::ContainsRegex(R"([^\\]\\[nrt])"))) << c.what;  // control bytes shown as the log shows them
         EXPECT_EQ(VerifyOn(real, plan, logged, false, runLog), c.status) << c.what;
         if (!c.logSays.empty()) EXPECT_THAT(logged, HasSubstr("\n                 " + c.logSays)) << c.what << logged;
     }
@@ -467,6 +486,15 @@ TEST(Verify, ADamagedPlanIsRefusedInOneLineNamingTheFile) {
         {replaced("\"plan\":1", "\"plan\":18446744073709551615"),
          "it is a plan of version 18446744073709551615; this program reads version 1"},
         {replaced("\"kept\":[", "\"kept\":[3,"), "\"kept\" folder 1: it is not an object"},
+        // Only what a run of ours changes is read: never a password, another key, another site.
+        {replaced("W3SVC\\\\Parameters\\\\Filter DLLs", "Winlogon\\\\DefaultPassword"),
+         "\"target\" SYSTEM\\CurrentControlSet\\Services\\Winlogon\\DefaultPassword is no value a run of this program sets"},
+        {replaced("\"target\":\"Software\\\\Quorvan\"", "\"target\":\"Software\\\\QuorvanSecrets\""),
+         "\"target\" Software\\QuorvanSecrets lies outside HKLM\\Software\\Quorvan: no run of this program deletes it"},
+        {replaced("\"target\":\"/LM/W3SVC/Filters/isapi\"", "\"target\":\"/LM/W3SVC/Filters/../1/Root\""),
+         "\"target\" /LM/W3SVC/Filters/../1/Root lies outside /LM/W3SVC/Filters: no run of this program changes it"},
+        {replaced("\"target\":\"/LM/W3SVC/Filters\"", "\"target\":\"/LM/MSFTPSVC\""),
+         "\"target\" /LM/MSFTPSVC lies outside /LM/W3SVC/Filters"},
     };
     for (const auto& [text, why] : cases) {
         std::string out;

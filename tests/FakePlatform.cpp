@@ -401,6 +401,8 @@ unsigned long FakePlatform::GetFileAttributesA(const std::string& given) {
     const std::string path = At(given);
     if (Inject("GetFileAttributesA " + path)) return lastError = qv::kErrorAccessDenied, qv::kInvalidFileAttributes;
     if (refused.count(path)) return lastError = qv::kErrorAccessDenied, qv::kInvalidFileAttributes;
+    if (path.size() >= 2 && path[1] == ':' && missingDrives.count(Upper(path[0])))
+        return lastError = qv::kErrorPathNotFound, qv::kInvalidFileAttributes;
     const unsigned long attributes = Attributes(path);
     if (attributes == qv::kInvalidFileAttributes) lastError = qv::kErrorFileNotFound;
     return attributes;

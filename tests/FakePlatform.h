@@ -127,6 +127,7 @@ public:
     bool lacksFinalPathNames = false;         // a system without GetFinalPathNameByHandleA
     bool lacksFileIdentities = false;         // Windows 95: no folder can be opened to ask what it is
     std::set<char> remoteDrives;              // drive letters (upper case) of network drives
+    std::set<char> missingDrives;             // drive letters (upper case) this session lacks: nothing on them is found
     std::set<unsigned long> codesWithoutText;  // FormatMessage gives nothing for these
     std::set<unsigned long> codesWithInserts;  // their text can only be had with its inserts left
 

@@ -1,5 +1,6 @@
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "app/RecordingPlatform.h"
@@ -137,10 +138,11 @@ TEST(RunLog, EachEventIsOneTimedLineInThePlansWords) {
 TEST(RunLog, InteractiveRunLogsEveryBoxWithItsAnswerAndTheOutcome) {
     LoggedRun run("C:\\Quorvan\\Server\n");
     run.fake.AddFile("C:\\Quorvan\\Server\\x.dll", "MZ");
-    run.fake.AddFile("C:\\logs\\run.log", "an earlier run's lines\r\n");
+    const std::string earlier = "+0.000 start 2026-12-08 17:00:00 UTC, QvUnInstall 1.0, computer QVTEST\r\n";
+    run.fake.AddFile("C:\\logs\\run.log", earlier);
     run.fake.boxAnswers = {qv::kIdYes, qv::kIdNo, qv::kIdNo};
     const std::string text = run.Run({"-l", kLog, "-p", kList}).Text();
-    EXPECT_EQ(text.rfind("an earlier run's lines\r\n+0.000 start ", 0), 0u) << text;  // appended
+    EXPECT_EQ(text.rfind(earlier + "+0.000 start ", 0), 0u) << text;  // appended to an earlier log of ours
     EXPECT_THAT(text, HasSubstr("box [Confirm File Deletion] \"Are you sure you want to completely remove the "
                                 "selected application and all of its components?\" -> yes"));
     EXPECT_THAT(text, HasSubstr("box [Quorvan Uninstall Program] \"Setup has detected that the directory of "
@@ -155,25 +157,36 @@ TEST(RunLog, ALogThatCannotBeOpenedLeavesTheRunAsWithoutIt) {
     for (const Args& withLog : {Args{"-a", "-p", kList, "-l", "C:\\missing\\run.log"},
                                 Args{"-l", "C:\\logs", "-a", "-p", kList},  // a folder
                                 Args{"-a", "-p", kList, "-l"},                    // no path: no log
-                                Args{"-a", "-p", kList, "-l", "c:\\quorvan\\QVUNINST.TXT"}}) {  // the list itself
+                                Args{"-a", "-p", kList, "-l", "c:\\quorvan\\QVUNINST.TXT"},  // the list itself
+                                Args{"-a", "-p", kList, "-l", "C:\\ns\\config\\obj.conf"},  // not a log
+                                Args{"-a", "-p", kList, "-l", "C:\\logs\\other.log"}}) {  // not a log of ours
         LoggedRun plain(list), logged(list);
         for (LoggedRun* run : {&plain, &logged}) {
             run->fake.AddFile("C:\\Quorvan\\Server\\x.dll", "MZ");
             run->fake.directories.erase("C:\\logs");
+            run->fake.AddFile("C:\\ns\\config\\obj.conf", "Init fn=load-types mime-types=mime.types\n");
+            run->fake.AddFile("C:\\logs\\other.log", "another program's lines\r\n");
         }
         logged.fake.directories.insert(withLog[1] == "C:\\logs" ? "C:\\logs" : "C:\\unrelated");
         plain.Run({"-a", "-p", kList});
         logged.Run(withLog);
-        // The same calls but the log's own: trying to open it, and telling whether it is the list.
-        const auto run = [](const FakePlatform& fake) {
+        // The same calls but the log's own: looking at it, and telling whether it is the list.
+        const auto named = std::find(withLog.begin(), withLog.end(), "-l");
+        const std::string logPath = named + 1 == withLog.end() ? std::string("(none)") : *(named + 1);
+        const auto run = [&logPath](const FakePlatform& fake) {
             std::vector<std::string> seen;
             for (const std::string& line : fake.log)
-                if (line.rfind("opena ", 0) != 0 && line.rfind("fullpath ", 0) != 0) seen.push_back(line);
+                if (line.rfind("opena ", 0) != 0 && line.rfind("fullpath ", 0) != 0 && line != "open " + logPath &&
+                    line != "close " + logPath)
+                    seen.push_back(line);
             return seen;
         };
         EXPECT_EQ(run(logged.fake), run(plain.fake)) << withLog[1];
         EXPECT_EQ(logged.result, plain.result);
-        EXPECT_FALSE(logged.fake.files.count(withLog.back()));
+        const auto file = [&logPath](LoggedRun& run) {
+            return run.fake.files.count(logPath) ? run.fake.files[logPath] : std::string("(none)");
+        };
+        EXPECT_EQ(file(logged), file(plain)) << logPath;  // a file that stood there is left as it was
     }
 }
 

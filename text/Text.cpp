@@ -15,17 +15,23 @@ std::string FoldedCase(std::string text) {
     return text;
 }
 
-std::string Visible(const std::string& text) {
+namespace {
+std::string Shown(const std::string& text, bool highBytesShown) {
     std::string out;
     for (unsigned char c : text) {
         if (c == '\n') out += "\\n";
         else if (c == '\r') out += "\\r";
         else if (c == '\t') out += "\\t";
-        else if (c < 0x20 || c >= 0x7F) out += "\\x" + Hex(c, 2).substr(2);
+        else if (c < 0x20 || c == 0x7F || (c > 0x7F && highBytesShown)) out += "\\x" + Hex(c, 2).substr(2);
         else out.push_back(static_cast<char>(c));
     }
     return out;
 }
+}  // namespace
+
+std::string Visible(const std::string& text) { return Shown(text, true); }
+
+std::string VisibleControls(const std::string& text) { return Shown(text, false); }
 
 std::string Hex(unsigned long value, int digits) {
     char text[24];

@@ -16,6 +16,9 @@ std::string FoldedCase(std::string text);
 
 // Text as it stands, with line feeds and other control bytes made visible.
 std::string Visible(const std::string& text);
+// Likewise, but bytes from 0x80 up stand as they are: a report's own texts
+// keep the letters of a path, and no byte of it can start a line of its own.
+std::string VisibleControls(const std::string& text);
 
 // "0x" and the number in upper-case hexadecimal, at least `digits` of them.
 std::string Hex(unsigned long value, int digits = 0);

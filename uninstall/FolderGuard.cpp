@@ -66,19 +66,6 @@ bool BelowTopFolder(const std::string& full) {
 
 std::string TopFolder(const std::string& full) { return full.substr(0, TopFolderLength(full)); }
 
-// Whose folder a network path names, this program cannot tell.
-bool OnNetwork(const std::string& full, SystemInfo& system) {
-    if (full.compare(0, 2, "\\\\") == 0) return true;
-    return IsDrivePath(full) && system.GetDriveTypeA(full.substr(0, 3)) == kDriveRemote;
-}
-
-std::string WithoutLongPrefix(const std::string& path) {
-    const std::string folded = FoldedCase(path);
-    if (folded.compare(0, 8, "\\\\?\\UNC\\") == 0) return "\\\\" + path.substr(8);
-    if (folded.compare(0, 4, "\\\\?\\") == 0 || folded.compare(0, 4, "\\\\.\\") == 0) return path.substr(4);
-    return path;
-}
-
 // A line of dots and separators (".", ".\", "...", "X:", "Data\..") names
 // the folder it is read in, or one above it: no folder of its own.
 bool HasNameOfItsOwn(const std::string& spelt) {
@@ -323,6 +310,24 @@ private:
 };
 
 }  // namespace
+
+std::string WithoutLongPrefix(const std::string& path) {
+    std::string plain = path;
+    for (char& c : plain)
+        if (c == '/') c = '\\';
+    const std::string folded = FoldedCase(plain);
+    if (folded.compare(0, 8, "\\\\?\\UNC\\") == 0 || folded.compare(0, 8, "\\\\.\\UNC\\") == 0)
+        return "\\\\" + plain.substr(8);
+    if (folded.compare(0, 4, "\\\\?\\") == 0 || folded.compare(0, 4, "\\\\.\\") == 0) return plain.substr(4);
+    return plain;
+}
+
+// Whose folder a network path names, this program cannot tell.
+bool OnNetwork(const std::string& path, SystemInfo& system) {
+    const std::string plain = WithoutLongPrefix(path);
+    if (plain.compare(0, 2, "\\\\") == 0) return true;
+    return IsDrivePath(plain) && system.GetDriveTypeA(plain.substr(0, 3)) == kDriveRemote;
+}
 
 std::string FullPathNow(const std::string& path, SystemInfo& system) {
     std::string full;

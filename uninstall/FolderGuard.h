@@ -20,6 +20,13 @@ struct JudgedFolder {
     bool Offered() const { return refusal.empty(); }
 };
 
+// `path` with "/" read as "\" and without a "\\?\", "\\.\" in front; a
+// "\\?\UNC\" or "\\.\UNC\" path as the "\\server\share" it names.
+std::string WithoutLongPrefix(const std::string& path);
+
+// `path`, in any spelling, names a share or a drive the system calls remote.
+bool OnNetwork(const std::string& path, SystemInfo& system);
+
 // The full path the system makes of `path` against where the run stands
 // now, without a "\\?\" or "\\.\" in front; empty when it makes none.
 std::string FullPathNow(const std::string& path, SystemInfo& system);

@@ -6,16 +6,17 @@
 
 namespace qv {
 
+const char16_t kFiltersKey[] = u"/LM/W3SVC/Filters";
+const char kParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters";
+const char kFilterDlls[] = "Filter DLLs";
+
 namespace {
 
-const char16_t kFiltersKey[] = u"/LM/W3SVC/Filters";
 const char16_t kFilterKey[] = u"/isapi";
 const char16_t kFilterName[] = u"isapi";
 constexpr unsigned long kOpenTimeoutMs = 20;
 constexpr std::size_t kLoadOrderChars = 260;  // 520 bytes
 
-const char kParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters";
-const char kFilterDlls[] = "Filter DLLs";
 constexpr unsigned long kFilterDllsBuffer = 200;
 
 bool IsFilterName(const std::u16string& token) {

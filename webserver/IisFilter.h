@@ -6,6 +6,12 @@
 
 namespace qv {
 
+// All that the filter's removal changes: keys below the metabase's filters
+// key, and the one registry value of IIS 3 (under HKLM).
+extern const char16_t kFiltersKey[];
+extern const char kParametersKey[];
+extern const char kFilterDlls[];
+
 // Takes the product's filter out of the IIS 4+ metabase. 1 when it got as
 // far as closing the key normally, 0 when it stopped on a failure.
 int RemoveIisFilter(Platform& platform);
