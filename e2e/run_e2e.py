@@ -905,6 +905,19 @@ class Netscape(Case):
             'net stop "Netscape Enterprise Server"', '"%s\\jobsrvr.exe"\n -Sremove' % BIN,
             'net start "Netscape Enterprise Server"'], run.describe())
 
+    def test_a_log_named_at_obj_conf_leaves_the_restored_configuration_alone(self):
+        # obj.conf is no log of ours: the run keeps none and is the same as without -l.
+        self.m.write(NS_CONFIG, OBJ_CONF)
+        self.m.write(LIST, b"Netscape Enterprise Server\r\n" + NS_CONFIG.encode() + b"\r\n" + server_line("jobsrvr"))
+        run = self.m.run("-a -l %s -p %s" % (NS_CONFIG, LIST))
+        self.assertOrdinaryEnd(run)
+        self.assertEqual(run.boxes, [], run.describe())
+        self.assertEqual(self.config(), OBJ_CONF_RESTORED)
+        self.assertEqual([c for _, c in run.commands], [
+            'net stop "Netscape Enterprise Server"', '"%s\\jobsrvr.exe"\n -Sremove' % BIN,
+            'net start "Netscape Enterprise Server"'], run.describe())
+        self.assertFalse(self.m.exists(LIST))
+
     def test_file_without_block_gets_crlf_and_keeps_odd_bytes(self):
         # LF line ends come back as CR LF; NUL and Ctrl-Z bytes and a line without a line feed stay.
         text = b"Init fn=a\nodd \x00 and \x1a bytes\r\n" + b"x" * 450 + b"\nlast line"

@@ -47,7 +47,14 @@ done
 
 echo "install-deps: adding the i386 architecture and reading the package lists"
 quietly $SUDO dpkg --add-architecture i386
-quietly $SUDO apt-get update
+# A mirror caught mid-sync fails one index now and then: try again, then go
+# on with the lists that did come (the install says so if that is not enough).
+for attempt in 1 2 3 4 5; do
+  if quietly $SUDO apt-get update; then break; fi
+  [ "$attempt" -lt 5 ] || { echo "install-deps: some package lists did not come; going on with those that did"; break; }
+  echo "install-deps: reading the package lists failed (above); again in 20 s"
+  sleep 20
+done
 install() { quietly $SUDO apt-get install -y --no-install-recommends "$@"; }
 echo "install-deps: installing ${missing[*]}"
 if ! install "${missing[@]}"; then
