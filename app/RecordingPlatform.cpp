@@ -31,12 +31,6 @@ std::string Seconds(unsigned long milliseconds) {
     return text;
 }
 
-// A Win32 error wrapped in an HRESULT is told as that error; any other by its own number.
-unsigned long ErrorOf(HResult result) {
-    const std::uint32_t code = static_cast<std::uint32_t>(result);
-    return (code & 0xFFFF0000u) == 0x80070000u ? code & 0xFFFFu : code;
-}
-
 }  // namespace
 
 // The file written (obj.conf, its copy): done once it is whole and closed.
@@ -79,7 +73,7 @@ public:
     }
     HResult DeleteKey(MetadataHandle handle, const std::u16string& path) override {
         const HResult result = real_->DeleteKey(handle, path);
-        recorder_.Change(Kind(StepKind::MetabaseDeleteKey) + KeyOf(handle) + Narrowed(path), result >= 0, ErrorOf(result));
+        recorder_.Change(Kind(StepKind::MetabaseDeleteKey) + KeyOf(handle) + Narrowed(path), result >= 0, MessageIdOf(result));
         return result;
     }
     HResult SetData(MetadataHandle handle, const std::u16string& path, MetadataRecord& record) override {
@@ -87,7 +81,7 @@ public:
         const HResult result = real_->SetData(handle, path, record);
         recorder_.Change(Kind(StepKind::MetabaseSetData) + KeyOf(handle) + Narrowed(path) + " identifier " +
                              std::to_string(record.identifier) + " -> \"" + Visible(Narrowed(text)) + "\"",
-                         result >= 0, ErrorOf(result));
+                         result >= 0, MessageIdOf(result));
         return result;
     }
     HResult GetData(MetadataHandle handle, const std::u16string& path, MetadataRecord& record,

@@ -10,13 +10,16 @@ namespace qv::check {
 
 namespace {
 
-const char kCheckUsage[] =
-    "usage: qvuninst-check [--json] [--silent] [--answer yes|no] [--answers YN...] [--log-stays] [--machine]\n"
-    "                      LIST [LIST_PATH_AS_GIVEN]\n"
-    "       qvuninst-check [--json] --verify PLAN [--log RUN_LOG]\n"
-    "Shows what QvUnInstall -p LIST_PATH_AS_GIVEN would do with the uninstall list LIST, changing nothing;\n"
-    "with --json the preview is a plan to keep. --verify tells which of a kept plan's changes this machine shows;\n"
-    "with --log, the line of the run's log (QvUnInstall -l) that says why a step is not done.\n";
+// The usage, naming the program that prints it.
+std::string Usage(const std::string& program) {
+    const std::string indent(program.size(), ' ');
+    return "usage: " + program + " [--json] [--silent] [--answer yes|no] [--answers YN...] [--log-stays] [--machine]\n" +
+           "       " + indent + " LIST [LIST_PATH_AS_GIVEN]\n" +
+           "       " + program + " [--json] --verify PLAN [--log RUN_LOG]\n" +
+           "Shows what QvUnInstall -p LIST_PATH_AS_GIVEN would do with the uninstall list LIST, changing nothing;\n"
+           "with --json the preview is a plan to keep. --verify tells which of a kept plan's changes this machine shows;\n"
+           "with --log, the line of the run's log (QvUnInstall -l) that says why a step is not done.\n";
+}
 
 // When the plan is made, in UTC.
 std::string Now() {
@@ -90,7 +93,7 @@ int CheckProgram(const char* program, const std::vector<std::string>& arguments,
                  Platform* machine) {
     const CheckCommand command = ParseCheckArguments(arguments);
     if (!command.error.empty()) {
-        std::fprintf(stderr, "%s: %s\n%s", program, command.error.c_str(), kCheckUsage);
+        std::fprintf(stderr, "%s: %s\n%s", program, command.error.c_str(), Usage(program).c_str());
         return 2;
     }
     if (command.options.machine && !machine) {

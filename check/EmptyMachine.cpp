@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "check/FullPathModel.h"
+#include "platform/FullPathModel.h"
 #include "check/PlanningPlatform.h"
 #include "text/PathText.h"
 
@@ -28,10 +28,10 @@ std::unique_ptr<ByteSource> EmptyMachine::OpenForReading(const std::string& path
 // The list is the one file; the drive, the Windows folder and the folders
 // the list lies in are the only folders.
 unsigned long EmptyMachine::GetFileAttributesA(const std::string& path) {
-    if (!listFile_.empty() && path == listFile_) return 0x80;  // FILE_ATTRIBUTE_NORMAL
+    if (!listFile_.empty() && path == listFile_) return kFileAttributeNormal;
     std::string full;
     if (!ModelFullPath(path, currentDirectory_, full)) return kInvalidFileAttributes;
-    if (!listFull_.empty() && SamePath(full, listFull_)) return 0x80;
+    if (!listFull_.empty() && SamePath(full, listFull_)) return kFileAttributeNormal;
     const bool holdsTheList = !listFull_.empty() && PathWithin(listFull_, full);
     return SamePath(full, "C:\\") || SamePath(full, kWindows) || holdsTheList ? kFileAttributeDirectory
                                                                             : kInvalidFileAttributes;
@@ -69,10 +69,10 @@ bool EmptyMachine::GetVersionExA(OsVersionInfo& info) {
 
 bool EmptyMachine::SHGetFolderPathA(int csidl, std::string& path) {
     switch (csidl) {
-    case 0x24: path = kWindows; return true;
-    case 0x26: path = "C:\\Program Files"; return true;
-    case 0x2b: path = "C:\\Program Files\\Common Files"; return true;
-    case 0x23: path = "C:\\Documents and Settings\\All Users\\Application Data"; return true;
+    case kCsidlWindows: path = kWindows; return true;
+    case kCsidlProgramFiles: path = "C:\\Program Files"; return true;
+    case kCsidlProgramFilesCommon: path = "C:\\Program Files\\Common Files"; return true;
+    case kCsidlCommonAppData: path = "C:\\Documents and Settings\\All Users\\Application Data"; return true;
     default: return false;
     }
 }

@@ -89,7 +89,7 @@ private:
     void CoUninitialize() override {}
     // No IIS: the class is not registered.
     HResult CoCreateInstance(const Guid&, unsigned long, const Guid&, Metabase*& object) override {
-        return object = nullptr, static_cast<HResult>(0x80040154);
+        return object = nullptr, kClassNotRegistered;
     }
 
     [[noreturn]] void Exit(int status) override;

@@ -106,7 +106,7 @@ void Read(const Json& document, Plan& plan) {
     plan.listDeleted = Flag(document, "listDeleted");
     for (const char* part : {"startup", "pieces", "cleanup"})
         if (document.find(part) == document.end()) throw PlanError(std::string("\"") + part + "\" is missing");
-    ReadSteps(document.at("startup"), "\"startup\"", -1, plan.steps);
+    ReadSteps(document.at("startup"), "\"startup\"", kPieceStartup, plan.steps);
     const Json& pieces = document.at("pieces");
     if (!pieces.is_array()) throw PlanError("\"pieces\" is not a list");
     for (std::size_t i = 0; i < pieces.size(); ++i) {
@@ -115,7 +115,7 @@ void Read(const Json& document, Plan& plan) {
             throw PlanError(where + " has no \"steps\"");
         ReadSteps(pieces[i].at("steps"), where, static_cast<int>(i), plan.steps);
     }
-    ReadSteps(document.at("cleanup"), "\"cleanup\"", -2, plan.steps);
+    ReadSteps(document.at("cleanup"), "\"cleanup\"", kPieceCleanup, plan.steps);
     if (plan.listDeleted && std::none_of(plan.steps.begin(), plan.steps.end(), [&](const Step& step) {
             return step.kind == StepKind::DeleteFile &&
                    (SamePath(step.target, plan.listPath) ||

@@ -243,7 +243,7 @@ bool PlanningPlatform::SetCurrentDirectoryA(const std::string& path) {
 }
 
 unsigned long PlanningPlatform::GetFileAttributesA(const std::string& path) {
-    if (written_.count(Where(path))) return 0x80;  // FILE_ATTRIBUTE_NORMAL
+    if (written_.count(Where(path))) return kFileAttributeNormal;
     if (Removed(path)) return kInvalidFileAttributes;
     return reading_.files.GetFileAttributesA(path);
 }
@@ -334,7 +334,7 @@ HResult PlanningPlatform::CoCreateInstance(const Guid& clsid, unsigned long cont
     Metabase* live = nullptr;
     const HResult result = reading_.com.CoCreateInstance(clsid, context, iid, live);
     object = result >= 0 && live ? new PlanningMetabase(*this, live) : nullptr;
-    return object ? result : (result >= 0 ? static_cast<HResult>(0x80004003) : result);
+    return object ? result : (result >= 0 ? kEPointer : result);
 }
 
 void PlanningPlatform::Exit(int status) {

@@ -162,7 +162,7 @@ private:
     PlanningOptions options_;
     Platform platform_;
     std::vector<Step> steps_;
-    int piece_ = -1;
+    int piece_ = kPieceStartup;
     std::map<std::string, std::string> written_;  // files the run wrote, by Where
     std::set<std::string> removed_;                // files and folders the run took away (by Where), and keys
     std::string startDirectory_;                   // the reading platform's, given back when the plan is made

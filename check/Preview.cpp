@@ -69,7 +69,7 @@ public:
         ++next_;
     }
     void OnCleanup() override {
-        plan_.SetPiece(-2);
+        plan_.SetPiece(kPieceCleanup);
         preview_.cleanupRan = true;
     }
 
@@ -86,7 +86,7 @@ std::vector<Step> Attributed(std::vector<Step> steps, const std::vector<PiecePre
     std::string confirmation, pending;
     for (Step& step : steps) {
         if (step.kind == StepKind::Box && (step.style & kMbTypeMask) == kMbYesNo && step.answer == kIdYes) {
-            (step.piece == -1 && confirmation.empty() ? confirmation : pending) = step.target;
+            (step.piece == kPieceStartup && confirmation.empty() ? confirmation : pending) = step.target;
             continue;
         }
         const std::size_t at = static_cast<std::size_t>(step.piece);
@@ -162,7 +162,7 @@ Preview MakePreview(Platform& reading, const PreviewOptions& options) {
     for (const Step& step : steps) {
         if (step.piece >= 0 && static_cast<std::size_t>(step.piece) < preview.pieces.size())
             preview.pieces[static_cast<std::size_t>(step.piece)].steps.push_back(step);
-        else if (step.piece == -2)
+        else if (step.piece == kPieceCleanup)
             preview.cleanup.push_back(step);
         else
             preview.startup.push_back(step);

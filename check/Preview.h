@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "check/Plan.h"
+#include "check/PiecePreview.h"
 #include "check/PlanningPlatform.h"
 #include "platform/Platform.h"
 
@@ -18,25 +19,6 @@ struct PreviewOptions : PlanningOptions {
     std::string time;      // when the plan is made
     std::string verify;    // the kept plan to hold the machine to, instead of a preview
     std::string runLog;    // with verify: the run's log (QvUnInstall -l), read for why a step is not done
-};
-
-struct Warning {
-    std::string code;
-    int line;  // 0 when it concerns the list as a whole
-    std::string message;
-};
-
-// One piece of the list as the uninstaller reads it.
-struct PiecePreview {
-    int line = 0;   // 1-based
-    int piece = 1;  // 1-based within its line
-    std::string bytes;  // as read, NUL bytes included
-    bool endsLine = false;
-    bool carriedOut = false;
-    int row = 0;  // of the line table, when carried out
-    std::string recorded;
-    std::vector<Step> steps;
-    std::vector<Warning> warnings;
 };
 
 struct Preview {

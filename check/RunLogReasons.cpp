@@ -12,8 +12,6 @@ std::string Event(const std::string& line) {
     return blank == std::string::npos ? std::string() : line.substr(blank + 1);
 }
 
-bool StartsWith(const std::string& text, const std::string& head) { return text.compare(0, head.size(), head) == 0; }
-
 // The line the run wrote for this change: its kind and target, then how it went.
 bool IsLineOf(const std::string& event, const Step& step) {
     const std::string head = std::string(StepKindName(step.kind)) + " " + step.target;

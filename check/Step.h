@@ -22,13 +22,17 @@ StepKind KindNamed(const std::string& name);
 enum class StepRole { Shown, Change, Note };
 StepRole RoleOf(StepKind kind);
 
+// Step::piece outside the list's own pieces (numbered from 0).
+constexpr int kPieceStartup = -1;  // before the list is read
+constexpr int kPieceCleanup = -2;  // in the closing clean-up
+
 struct Step {
     StepKind kind = StepKind::Note;
     std::string target;  // the command line, path, key or box text
     std::string detail;  // caption, flags, title, value
     int answer = 0;      // the button a box was answered with
     unsigned style = 0;  // a box's style; a started program's show flag, which a plan does not keep
-    int piece = -1;      // the list piece being carried out; -1 before the list, -2 in the closing clean-up
+    int piece = kPieceStartup;  // the list piece being carried out, or one of the two above
     std::string value;   // the value a registry or metabase value is set to
     unsigned long identifier = 0;  // the metabase value's identifier
     std::string fails;     // why the machine as read makes this call fail; empty when it is taken to succeed

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "check/FullPathModel.h"
+#include "platform/FullPathModel.h"
 #include "check/ReadOnly.h"
 #include "check/RunLogReasons.h"
 #include "runner/ShowLastError.h"
@@ -21,10 +21,6 @@ namespace qv::check {
 namespace {
 
 constexpr unsigned long kMetabaseTimeoutMs = 1000;
-constexpr HResult kMetabasePathNotFound = static_cast<HResult>(0x80070003);
-constexpr HResult kMetabaseFileNotFound = static_cast<HResult>(0x80070002);
-constexpr HResult kMetabaseInsufficientBuffer = static_cast<HResult>(0x8007007A);
-constexpr HResult kMetabaseDataNotFound = static_cast<HResult>(0x800CC801);
 constexpr std::size_t kMaxPlanBytes = 16 << 20;
 
 // What a look at a path or a key found.
@@ -293,7 +289,7 @@ private:
             metabase->CloseKey(handle);
             return Set(out, false, "the key is still there");
         }
-        if (hr == kMetabasePathNotFound || hr == kMetabaseFileNotFound) return Set(out, true, "");
+        if (hr == kHresultPathNotFound || hr == kHresultFileNotFound) return Set(out, true, "");
         out.why = "the metabase answers " + Hex(static_cast<std::uint32_t>(hr), 8);
     }
 
@@ -303,7 +299,7 @@ private:
         MetadataHandle handle = 0;
         HResult hr = metabase->OpenKey(kMetadataMasterRootHandle, Widened(step.target), kMetadataPermissionRead,
                                        kMetabaseTimeoutMs, handle);
-        if (hr == kMetabasePathNotFound || hr == kMetabaseFileNotFound) return Set(out, false, "its key is not there");
+        if (hr == kHresultPathNotFound || hr == kHresultFileNotFound) return Set(out, false, "its key is not there");
         if (hr < 0) {
             out.why = "its key cannot be opened (" + Hex(static_cast<std::uint32_t>(hr), 8) + ")";
             return;
@@ -320,11 +316,11 @@ private:
             record.dataLength = static_cast<unsigned long>(buffer.size());
             record.data = buffer.data();
             hr = metabase->GetData(handle, u"", record, required);
-            if (hr != kMetabaseInsufficientBuffer || required <= buffer.size() || required > (1u << 20)) break;
+            if (hr != kHresultInsufficientBuffer || required <= buffer.size() || required > (1u << 20)) break;
             buffer.assign(required, 0);
         }
         metabase->CloseKey(handle);
-        if (hr == kMetabaseDataNotFound) return Set(out, false, "the value is not there");
+        if (hr == kMdErrorDataNotFound) return Set(out, false, "the value is not there");
         if (hr < 0) {
             out.why = "its value cannot be read (" + Hex(static_cast<std::uint32_t>(hr), 8) + ")";
             return;
@@ -343,11 +339,17 @@ private:
 // A text of the report's JSON: control bytes as the log shows them.
 std::string Shown(const std::string& text) { return JsonText(VisibleControls(text)); }
 
-const char* LeftoverName(const std::string& kind) {
-    return kind == "product-key" ? "product key HKLM\\" : kind == "family-key" ? "family key HKLM\\" : "start-menu folder ";
+// How the plain report names a leftover's place.
+const char* LeftoverName(LeftoverKind kind) {
+    switch (kind) {
+    case LeftoverKind::ProductKey: return "product key HKLM\\";
+    case LeftoverKind::FamilyKey: return "family key HKLM\\";
+    case LeftoverKind::StartMenuFolder: return "start-menu folder ";
+    }
+    return "";  // not reached: every kind is named above
 }
 
-void AddLeftover(Verification& verification, const char* kind, const std::string& target, Found found,
+void AddLeftover(Verification& verification, LeftoverKind kind, const std::string& target, Found found,
                  const std::string& why) {
     if (found != Found::Absent) verification.leftovers.push_back({kind, target, found == Found::Unknown, why});
 }
@@ -370,6 +372,24 @@ const char* StateName(StepState state) {
     return "not checkable";  // not reached: every state is named above
 }
 
+const char* KeptStateName(KeptState state) {
+    switch (state) {
+    case KeptState::StillThere: return "still there";
+    case KeptState::NotThere: return "not there";
+    case KeptState::Unknown: return "unknown";
+    }
+    return "unknown";  // not reached: every state is named above
+}
+
+const char* LeftoverKindName(LeftoverKind kind) {
+    switch (kind) {
+    case LeftoverKind::ProductKey: return "product-key";
+    case LeftoverKind::FamilyKey: return "family-key";
+    case LeftoverKind::StartMenuFolder: return "start-menu-folder";
+    }
+    return "";  // not reached: every kind is named above
+}
+
 Verification Verify(Platform& machine, const Plan& plan) {
     Verification verification;
     if (!machine.system.GetComputerNameA(verification.machineName)) verification.machineName.clear();
@@ -383,23 +403,23 @@ Verification Verify(Platform& machine, const Plan& plan) {
         verification.steps.push_back(verified);
     }
     std::string why;
-    for (const char* key : kProductKeys) AddLeftover(verification, "product-key", key, checker.Key(key, why), why);
-    for (const char* key : kFamilyKeys) AddLeftover(verification, "family-key", key, checker.Key(key, why), why);
+    for (const char* key : kProductKeys) AddLeftover(verification, LeftoverKind::ProductKey, key, checker.Key(key, why), why);
+    for (const char* key : kFamilyKeys) AddLeftover(verification, LeftoverKind::FamilyKey, key, checker.Key(key, why), why);
     OsVersionInfo version;
     version.dwOSVersionInfoSize = kOsVersionInfoSize;
     std::string windows;
     if (ReadWindowsDirectory(machine, windows) && !windows.empty() && machine.system.GetVersionExA(version))
         for (const std::string& folder : StartMenuFolders(windows, version.dwPlatformId))
-            AddLeftover(verification, "start-menu-folder", folder, checker.Path(folder, why), why);
+            AddLeftover(verification, LeftoverKind::StartMenuFolder, folder, checker.Path(folder, why), why);
     for (const KeptFolder& folder : plan.kept) {
-        KeptFound found{folder, "unknown", ""};
+        KeptFound found{folder, KeptState::Unknown, ""};
         const std::string path = RunPath(folder.target, folder.fullTarget);
         if (path.empty()) {
             found.why = Unlocated(folder.target);
         } else {
             switch (checker.Path(path, found.why)) {
-            case Found::There: found.state = "still there"; break;
-            case Found::Absent: found.state = "not there"; break;
+            case Found::There: found.state = KeptState::StillThere; break;
+            case Found::Absent: found.state = KeptState::NotThere; break;
             case Found::Unknown: break;
             }
         }
@@ -423,14 +443,14 @@ std::string RenderVerification(const Plan& plan, const Verification& verificatio
             steps.push_back(step);
         }
         for (const Leftover& l : verification.leftovers) {
-            Json leftover = {{"kind", l.kind}, {"target", Shown(l.target)}, {"state", l.unknown ? "unknown" : "there"}};
+            Json leftover = {{"kind", LeftoverKindName(l.kind)}, {"target", Shown(l.target)}, {"state", l.unknown ? "unknown" : "there"}};
             if (!l.why.empty()) leftover["why"] = Shown(l.why);
             leftovers.push_back(leftover);
         }
         for (const KeptFound& k : verification.kept) {
             Json folder = {{"target", Shown(k.folder.target)}};
             if (!k.folder.fullTarget.empty()) folder["fullTarget"] = Shown(k.folder.fullTarget);
-            folder["state"] = k.state;
+            folder["state"] = KeptStateName(k.state);
             if (!k.why.empty()) folder["why"] = Shown(k.why);
             folder["keptBecause"] = Shown(k.folder.why);
             kept.push_back(folder);
@@ -474,7 +494,7 @@ std::string RenderVerification(const Plan& plan, const Verification& verificatio
     line("");
     line("kept as planned: " + std::to_string(verification.kept.size()));
     for (const KeptFound& k : verification.kept)
-        line("  " + Spelt(k.folder.target, k.folder.fullTarget) + ": " + k.state + (k.why.empty() ? "" : ", " + k.why) +
+        line("  " + Spelt(k.folder.target, k.folder.fullTarget) + ": " + KeptStateName(k.state) + (k.why.empty() ? "" : ", " + k.why) +
              (k.folder.why.empty() ? "" : " (" + k.folder.why + ")"));
     line("");
     line(std::to_string(counts[0]) + " done, " + std::to_string(counts[1]) + " not done, " +

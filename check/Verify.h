@@ -24,18 +24,20 @@ struct VerifiedStep {
 
 // A place the closing clean-up looks at that still holds something of the
 // family, or that could not be looked at.
+enum class LeftoverKind { ProductKey, FamilyKey, StartMenuFolder };
 struct Leftover {
-    std::string kind;  // product-key, family-key, start-menu-folder
+    LeftoverKind kind = LeftoverKind::ProductKey;
     std::string target;
     bool unknown = false;  // it could not be read: `why` says what the system answered
     std::string why;
 };
 
-// A folder the plan keeps, as found: still there, not there or unknown.
-// Whichever it is, the verification is no more or less complete for it.
+// A folder the plan keeps, as found. Whichever it is, the verification is
+// no more or less complete for it.
+enum class KeptState { StillThere, NotThere, Unknown };
 struct KeptFound {
     KeptFolder folder;
-    std::string state;
+    KeptState state = KeptState::Unknown;
     std::string why;  // when unknown
 };
 
@@ -53,6 +55,9 @@ struct Verification {
 Verification Verify(Platform& machine, const Plan& plan);
 
 const char* StateName(StepState state);
+const char* KeptStateName(KeptState state);        // "still there", "not there", "unknown"
+const char* LeftoverKindName(LeftoverKind kind);   // "product-key", "family-key", "start-menu-folder"
+
 
 std::string RenderVerification(const Plan& plan, const Verification& verification, const std::string& planFile,
                                bool json);

@@ -14,10 +14,6 @@ namespace {
 
 constexpr char kCtrlZ = 0x1A;
 
-bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 std::string TextOf(const PiecePreview& piece) {
     return WithoutQuotesAndLineFeeds(piece.bytes.substr(0, piece.bytes.find('\0')));
 }

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "check/Preview.h"
+#include "check/PiecePreview.h"
 
 namespace qv::check {
 

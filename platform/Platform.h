@@ -87,6 +87,7 @@ enum : unsigned long {
     kFileAttributeHidden = 0x2,
     kFileAttributeSystem = 0x4,
     kFileAttributeDirectory = 0x10,
+    kFileAttributeNormal = 0x80,
     kInvalidFileAttributes = 0xFFFFFFFF,
 };
 // What BY_HANDLE_FILE_INFORMATION says a file or folder is: the same for
@@ -101,6 +102,22 @@ struct FileIdentity {
     }
 };
 enum : unsigned { kDriveRemote = 4 };
+// The shell's folder ids (CSIDL_*) the logic asks for.
+enum : int {
+    kCsidlCommonStartMenu = 0x16,
+    kCsidlCommonPrograms = 0x17,
+    kCsidlCommonDesktop = 0x19,
+    kCsidlCommonAppData = 0x23,
+    kCsidlWindows = 0x24,
+    kCsidlSystem = 0x25,
+    kCsidlProgramFiles = 0x26,
+    kCsidlProfile = 0x28,  // the caller's own
+    kCsidlSystemX86 = 0x29,
+    kCsidlProgramFilesX86 = 0x2a,
+    kCsidlProgramFilesCommon = 0x2b,
+    kCsidlProgramFilesCommonX86 = 0x2c,
+    kCsidlCommonDocuments = 0x2e,
+};
 enum : unsigned short {
     kFofSilent = 0x4,
     kFofNoConfirmation = 0x10,
@@ -253,7 +270,7 @@ public:
     // length, counting the NUL when the buffer is too small; 0 on failure.
     virtual unsigned GetWindowsDirectoryA(char* buffer, unsigned size) = 0;
     virtual bool GetVersionExA(OsVersionInfo& info) = 0;
-    // A folder the shell names by CSIDL; false when it names none.
+    // A folder the shell names by CSIDL (below); false when it names none.
     virtual bool SHGetFolderPathA(int csidl, std::string& path) = 0;
     // The folder that holds the users' profiles; false when the system has none.
     virtual bool GetProfilesDirectoryA(std::string& path) = 0;
@@ -305,6 +322,19 @@ using MetadataHandle = unsigned long;
 
 // A COM result: negative is a failure. 32 bits on every host.
 using HResult = std::int32_t;
+constexpr HResult kHresult(std::uint32_t code) { return static_cast<HResult>(code); }
+// The HRESULTs the logic and the companion tell apart.
+constexpr HResult kEPointer = kHresult(0x80004003);               // E_POINTER: no object given back
+constexpr HResult kClassNotRegistered = kHresult(0x80040154);     // REGDB_E_CLASSNOTREG: no such server here
+constexpr HResult kHresultFileNotFound = kHresult(0x80070002);    // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)
+constexpr HResult kHresultPathNotFound = kHresult(0x80070003);    // HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)
+constexpr HResult kHresultInsufficientBuffer = kHresult(0x8007007A);  // HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)
+constexpr HResult kMdErrorDataNotFound = kHresult(0x800CC801);    // MD_ERROR_DATA_NOT_FOUND: no such metabase value
+// The Win32 error an HRESULT of FACILITY_WIN32 wraps; any other HRESULT stands for itself.
+constexpr unsigned long MessageIdOf(HResult result) {
+    const unsigned long code = static_cast<std::uint32_t>(result);
+    return ((code >> 16) & 0x1FFF) == 7 ? (code & 0xFFFF) : code;
+}
 
 // The IIS Admin Base Object (IMSAdminBaseW), the calls the uninstaller
 // makes of it; each returns its HRESULT.

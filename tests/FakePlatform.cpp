@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "check/FullPathModel.h"
+#include "platform/FullPathModel.h"
 #include "text/PathText.h"
 #include "text/Text.h"
 

@@ -216,7 +216,7 @@ public:
     bool GetShortPathNameA(const std::string& path, std::string& shortPath) override;
     bool GetComputerNameA(std::string& name) override;
     bool GetSystemWindowsDirectoryA(std::string& path) override;
-    // Against `currentDirectory`, as Windows makes them (check/FullPathModel).
+    // Against `currentDirectory`, as Windows makes them (platform/FullPathModel).
     bool GetFullPathNameA(const std::string& path, std::string& fullPath) override;
     // The full path with 8.3 names read as the long ones; other names stay as spelt.
     bool GetLongPathNameA(const std::string& path, std::string& longPath) override;

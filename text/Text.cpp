@@ -15,6 +15,12 @@ std::string FoldedCase(std::string text) {
     return text;
 }
 
+bool StartsWith(const std::string& text, const std::string& part) { return text.compare(0, part.size(), part) == 0; }
+
+bool EndsWith(const std::string& text, const std::string& part) {
+    return text.size() >= part.size() && text.compare(text.size() - part.size(), part.size(), part) == 0;
+}
+
 namespace {
 std::string Shown(const std::string& text, bool highBytesShown) {
     std::string out;

@@ -14,6 +14,10 @@ std::string WithoutLineFeed(const std::string& line);
 // same in any letter case, so paths are compared in this form.
 std::string FoldedCase(std::string text);
 
+// `text` begins, or ends, with `part`.
+bool StartsWith(const std::string& text, const std::string& part);
+bool EndsWith(const std::string& text, const std::string& part);
+
 // Text as it stands, with line feeds and other control bytes made visible.
 std::string Visible(const std::string& text);
 // Likewise, but bytes from 0x80 up stand as they are: a report's own texts

@@ -12,11 +12,11 @@ namespace qv {
 
 namespace {
 
-// CSIDL_PROGRAM_FILES, _PROGRAM_FILESX86, _PROGRAM_FILES_COMMON, _PROGRAM_FILES_COMMONX86,
-// _COMMON_APPDATA, _SYSTEM, _SYSTEMX86, _COMMON_DOCUMENTS, _COMMON_DESKTOPDIRECTORY,
-// _COMMON_STARTMENU, _COMMON_PROGRAMS, _PROFILE (the caller's own).
-const int kSharedFolderIds[] = {0x26, 0x2a, 0x2b, 0x2c, 0x23, 0x25, 0x29, 0x2e, 0x19, 0x16, 0x17, 0x28};
-constexpr int kWindowsFolderId = 0x24;  // CSIDL_WINDOWS
+const int kSharedFolderIds[] = {
+    kCsidlProgramFiles, kCsidlProgramFilesX86, kCsidlProgramFilesCommon, kCsidlProgramFilesCommonX86,
+    kCsidlCommonAppData, kCsidlSystem, kCsidlSystemX86, kCsidlCommonDocuments, kCsidlCommonDesktop,
+    kCsidlCommonStartMenu, kCsidlCommonPrograms, kCsidlProfile};
+constexpr int kWindowsFolderId = kCsidlWindows;
 // A 32-bit program on 64-bit Windows is shown the x86 folders above; these name the others.
 const char* const kSharedFolderVariables[] = {"ProgramW6432", "CommonProgramW6432"};
 // What Windows itself makes at the top of a drive, whatever the shell calls it.

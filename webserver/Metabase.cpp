@@ -13,7 +13,6 @@ const Guid kClsidMsAdminBase = {0xA9E69610, 0xB80D, 0x11D0, {0xB9, 0xB9, 0x00, 0
 const Guid kIidMsAdminBase = {0x70B51430, 0xB6CA, 0x11D0, {0xB9, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0xE7, 0x50}};
 // CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER.
 constexpr unsigned long kClassContext = 7;
-constexpr unsigned long kFacilityWin32 = 7;
 
 // An interface still held when the program ends is let go with it.
 struct ReleaseAtExit {
@@ -47,7 +46,7 @@ bool CheckHresult(Platform& platform, HResult hr) {
 // them left in; a code without text is named in hexadecimal.
 void ShowHresultError(Platform& platform, HResult hr) {
     const unsigned long code = static_cast<std::uint32_t>(hr);
-    const unsigned long message = ((code >> 16) & 0x1FFF) == kFacilityWin32 ? (code & 0xFFFF) : code;
+    const unsigned long message = MessageIdOf(hr);
     const unsigned long flags = kFormatMessageFromSystem | kFormatMessageAllocateBuffer;
     std::u16string text;
     if (!platform.errors.FormatMessageW(flags, message, kLangUserDefault, text) &&

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "check/FullPathModel.h"
+#include "platform/FullPathModel.h"
 #include "tests/FakePlatform.h"
 #include "tests/fuzz/FuzzSupport.h"
 #include "uninstall/ClosingCleanup.h"

@@ -1,4 +1,4 @@
-#include "check/FullPathModel.h"
+#include "platform/FullPathModel.h"
 
 #include <vector>
 
