@@ -2,8 +2,10 @@
 
 #include <cstdio>
 
+#include "record/LogLine.h"
 #include "runner/ShowLastError.h"
 #include "text/Text.h"
+#include "uninstall/ClosingCleanup.h"
 
 #ifndef QV_VERSION
 #define QV_VERSION "unknown"
@@ -114,5 +116,18 @@ void RunLog::End(int status) {
 }
 
 std::string RunLog::ErrorText(unsigned long code) { return qv::ErrorText(system_.errors, code); }
+
+void RunLog::Piece(int line, int piece, int row, const std::string& bytes) { Write(PieceLine(line, piece, row, bytes)); }
+
+void RunLog::CleanupBegins() { Write(kCleanupLine); }
+
+void RunLog::Took(const Recorded& recorded) {
+    if (!Recording()) return;
+    const Step& step = recorded.step;
+    if (step.kind == StepKind::Box && (step.target == kUninstallAborted || step.target == kUninstallCompleted))
+        SetOutcome(step.target);
+    const bool failed = recorded.outcome == Outcome::Failed || recorded.outcome == Outcome::CannotRun;
+    Write(StepLine(recorded, failed ? ErrorText(recorded.error) : std::string()));
+}
 
 }  // namespace qv

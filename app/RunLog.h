@@ -9,10 +9,11 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "record/RecordSink.h"
 
 namespace qv {
 
-class RunLog {
+class RunLog : public RecordSink {
 public:
     // Writes through `system`, the real platform, and reads its clock.
     explicit RunLog(Platform& system);
@@ -27,7 +28,7 @@ public:
     // No -l: nothing is kept from here on.
     void Discard();
     // Whether events are still worth writing down: the log is open, or may yet be.
-    bool Recording() const { return !ended_ && !discarded_; }
+    bool Recording() const override { return !ended_ && !discarded_; }
     // One event; kept until the log is open, dropped if it never opens.
     void Write(const std::string& event);
     // The outcome box the run showed; the end line names it.
@@ -37,6 +38,12 @@ public:
 
     // The system's text for an error code, on one line.
     std::string ErrorText(unsigned long code);
+
+    // As the recorder hands them on: a line each.
+    void Piece(int line, int piece, int row, const std::string& bytes) override;
+    void CleanupBegins() override;
+    void Took(const Recorded& recorded) override;
+    void Exiting(int status) override { End(status); }
 
 private:
     std::string Timed(unsigned long ticks, const std::string& event) const;

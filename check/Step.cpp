@@ -43,9 +43,9 @@ std::string Spelt(const std::string& path, const std::string& full) {
 }
 
 StepKind KindNamed(const std::string& name) {
-    for (int k = 0; k < kStepKinds; ++k)
-        if (name == StepKindName(static_cast<StepKind>(k))) return static_cast<StepKind>(k);
-    throw PlanError("\"" + name + "\" is no kind of step");
+    StepKind kind;
+    if (!StepKindNamed(name, kind)) throw PlanError("\"" + name + "\" is no kind of step");
+    return kind;
 }
 
 StepRole RoleOf(StepKind kind) {
@@ -61,8 +61,6 @@ StepRole RoleOf(StepKind kind) {
     }
     return StepRole::Note;  // not reached: every kind is named above
 }
-
-std::string AnswerName(int answer) { return answer == kIdYes ? "yes" : answer == kIdNo ? "no" : "ok"; }
 
 std::string Describe(const Step& step) {
     if (!step.fails.empty()) {
@@ -123,6 +121,19 @@ bool ReadText(const Json& object, const char* name, std::string& out, bool requi
     return true;
 }
 
+}  // namespace qv::check
+
+namespace qv {
+
+using Json = nlohmann::ordered_json;
+using check::JsonText;
+using check::Number;
+using check::KindNamed;
+using check::PlanError;
+using check::ReadText;
+using check::RoleOf;
+using check::StepRole;
+
 void to_json(Json& json, const Step& step) {
     json = {{"kind", step.kind}, {"target", JsonText(step.target)}};
     if (!step.detail.empty()) json["detail"] = JsonText(step.detail);
@@ -163,4 +174,4 @@ void from_json(const Json& json, Step& step) {
     step.identifier = Number(json, "identifier", "\"identifier\" is not a metabase identifier");
 }
 
-}  // namespace qv::check
+}  // namespace qv

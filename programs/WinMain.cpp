@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "app/RecordingPlatform.h"
 #include "app/RunLog.h"
 #include "app/UninstallApp.h"
 #include "platform/win32/Win32Platform.h"
+#include "record/Recorder.h"
 
 namespace {
 qv::win32::Win32Platform thePlatform;
 qv::RunLog theLog(thePlatform.Get());
-qv::RecordingPlatform theRecorder(thePlatform.Get(), theLog);
+qv::Recorder theRecorder(thePlatform.Get(), theLog);
 qv::UninstallApp theApp(theRecorder.Get());
 }  // namespace
 

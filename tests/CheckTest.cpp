@@ -4,7 +4,7 @@
 #include <functional>
 #include <regex>
 
-#include "app/RecordingPlatform.h"
+#include "record/Recorder.h"
 #include "app/RunLog.h"
 #include "app/UninstallApp.h"
 #include "check/CheckProgram.h"
@@ -132,7 +132,7 @@ void RunForReal(FakePlatform& machine, const std::deque<int>& answers, bool sile
     machine.boxAnswers = answers;
     qv::RunLog log(machine.platform);
     log.Start();
-    qv::RecordingPlatform recorder(machine.platform, log);
+    qv::Recorder recorder(machine.platform, log);
     qv::UninstallApp app(runLog.empty() ? machine.platform : recorder.Get());
     std::vector<std::string> arguments = {"QvUnInstall.exe", "-p", listPath};
     if (silent) arguments.push_back("-a");

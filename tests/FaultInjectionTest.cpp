@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <regex>
 
-#include "app/RecordingPlatform.h"
+#include "record/Recorder.h"
 #include "app/RunLog.h"
 #include "app/UninstallApp.h"
 #include "tests/FakePlatform.h"
@@ -74,7 +74,7 @@ void RunUninstall(Outcome& outcome, const Scenario& scenario, int failCall) {
     outcome.fake.failCall = failCall;
     outcome.fake.directories.insert("C:\\logs");
     qv::RunLog log(outcome.fake.platform);
-    qv::RecordingPlatform recorder(outcome.fake.platform, log);
+    qv::Recorder recorder(outcome.fake.platform, log);
     qv::UninstallApp app(scenario.logged ? recorder.Get() : outcome.fake.platform);
     std::vector<std::string> arguments = {"QvUnInstall.exe", "-p", kList};
     if (scenario.silent) arguments.push_back("-a");

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "app/RecordingPlatform.h"
+#include "record/Recorder.h"
 #include "app/RunLog.h"
 #include "app/UninstallApp.h"
 #include "tests/FakePlatform.h"
@@ -23,7 +23,7 @@ const char kConfig[] = "C:\\ns\\config\\OBJ~1.CON";
 struct LoggedRun {
     FakePlatform fake;
     qv::RunLog log{fake.platform};
-    qv::RecordingPlatform recorder{fake.platform, log};
+    qv::Recorder recorder{fake.platform, log};
     bool result = false;
 
     explicit LoggedRun(const std::string& list) {
@@ -115,7 +115,7 @@ TEST(RunLog, EachEventIsOneTimedLineInThePlansWords) {
              f.AddFile("C:\\WINDOWS\\Profiles\\All Users\\Start Menu\\Programs\\Quorvan\\a.lnk", "L");
              f.shellFailures["C:\\WINDOWS\\Profiles\\All Users\\Start Menu\\Programs\\Quorvan"] = 32;
          },
-         {"current-directory C:\\Quorvan\\Server: done", "delete-key Software\\Quorvan: failed: system text for 2 (error 2)",
+         {"current-directory C:\\Quorvan\\Server: done", "delete-key Software\\Quorvan: already gone (not found)",
           "delete-folder C:\\WINDOWS\\Profiles\\All Users\\Start Menu\\Programs\\Quorvan: failed: system text for 32 "
           "(error 32)",
           "remove-folder C:\\WINDOWS\\Profiles\\All Users\\Start Menu\\Programs\\Quorvan: failed: system text for "}},

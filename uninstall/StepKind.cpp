@@ -1,5 +1,7 @@
 #include "uninstall/StepKind.h"
 
+#include "platform/Platform.h"
+
 namespace qv {
 
 const char* StepKindName(StepKind kind) {
@@ -22,6 +24,21 @@ const char* StepKindName(StepKind kind) {
     case StepKind::Exit: return "exit";
     }
     return "";  // not reached: every kind is named above
+}
+
+const char* AnswerName(int answer) {
+    switch (answer) {
+    case kIdYes: return "yes";
+    case kIdNo: return "no";
+    case kIdCancel: return "cancel";
+    default: return "ok";
+    }
+}
+
+bool StepKindNamed(const std::string& name, StepKind& kind) {
+    for (int k = 0; k < kStepKinds; ++k)
+        if (name == StepKindName(static_cast<StepKind>(k))) return kind = static_cast<StepKind>(k), true;
+    return false;
 }
 
 }  // namespace qv

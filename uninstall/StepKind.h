@@ -3,6 +3,8 @@
 // a run's log all speak of steps in these words.
 #pragma once
 
+#include <string>
+
 namespace qv {
 
 enum class StepKind {
@@ -15,5 +17,10 @@ constexpr int kStepKinds = static_cast<int>(StepKind::Exit) + 1;
 
 // "box", "run", "delete-folder", ...
 const char* StepKindName(StepKind kind);
+// A box's answer as a log and a plan name it: yes, no, cancel or ok.
+const char* AnswerName(int answer);
+
+// The kind of that name; false when no kind has it.
+bool StepKindNamed(const std::string& name, StepKind& kind);
 
 }  // namespace qv
