@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "platform/FullPathModel.h"
-#include "check/PlanningPlatform.h"
+#include "check/SimulatedMachine.h"
 #include "text/PathText.h"
 
 namespace qv::check {

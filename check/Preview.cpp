@@ -8,6 +8,7 @@
 #include "check/ReadOnly.h"
 #include "check/Warnings.h"
 #include "platform/TextFile.h"
+#include "record/Recorder.h"
 #include "text/PathText.h"
 #include "text/Text.h"
 #include "uninstall/ClosingCleanup.h"
@@ -53,46 +54,79 @@ std::string Recorded(int row, const CleanupState& state) {
     }
 }
 
-class Watcher : public ListObserver {
+// The plan as the recorder hands it on over the simulated machine: each step
+// with the piece it belongs to, and each piece as the driver carried it out.
+class Planner : public RecordSink {
 public:
-    Watcher(PlanningPlatform& plan, Preview& preview) : plan_(plan), preview_(preview) {}
-    void OnPiece(int row, const std::string&) override {
-        plan_.SetPiece(static_cast<int>(next_));
+    Planner(SimulatedMachine& machine, Preview& preview) : machine_(machine), preview_(preview) {}
+    const std::vector<Step>& Steps() const { return steps_; }
+
+    void Piece(int, int, int row, const std::string&) override {
+        piece_ = static_cast<int>(next_);
         if (next_ < preview_.pieces.size()) {
             preview_.pieces[next_].carriedOut = true;
             preview_.pieces[next_].row = row;
         }
     }
-    void OnPieceDone(const CleanupState& state) override {
+    void PieceDone(const CleanupState& state) override {
         if (next_ < preview_.pieces.size())
             preview_.pieces[next_].recorded = Recorded(preview_.pieces[next_].row, state);
         ++next_;
     }
-    void OnCleanup() override {
-        plan_.SetPiece(kPieceCleanup);
+    void CleanupBegins() override {
+        piece_ = kPieceCleanup;
         preview_.cleanupRan = true;
+    }
+    void Took(const qv::Recorded& recorded) override {
+        Step step = recorded.step;
+        step.piece = piece_;
+        if (recorded.outcome == Outcome::Ended || recorded.outcome == Outcome::WaitEnded) return;
+        if (recorded.outcome == Outcome::Failed) step.fails = machine_.TakeFailure();
+        // Entering a folder the run has removed, or that is not there, is taken as its removal done.
+        if (step.kind == StepKind::CurrentDirectory && recorded.outcome == Outcome::Failed) {
+            step.kind = StepKind::Note;
+            step.detail = step.fails;
+            step.fails.clear();
+            step.fullTarget.clear();
+        }
+        steps_.push_back(step);
+        if (step.kind == StepKind::Run)
+            for (Step assumed : machine_.TakeAssumed()) {
+                assumed.piece = piece_;
+                steps_.push_back(assumed);
+            }
+    }
+    void DialogBegins() override { dialogBegan_ = steps_.size(); }
+    // The progress dialog's caption goes to the command it shows.
+    void Captioned(const std::string& caption) override {
+        for (std::size_t i = dialogBegan_; i < steps_.size(); ++i)
+            if (steps_[i].kind == StepKind::Run) steps_[i].detail = caption;
+    }
+    void Exiting(int status) override {
+        Step exit;
+        exit.kind = StepKind::Exit;
+        exit.target = std::to_string(status);
+        exit.piece = piece_;
+        steps_.push_back(exit);
     }
 
 private:
-    PlanningPlatform& plan_;
+    SimulatedMachine& machine_;
     Preview& preview_;
-    std::size_t next_ = 0;
+    std::vector<Step> steps_;
+    int piece_ = kPieceStartup;
+    std::size_t next_ = 0, dialogBegan_ = 0;
 };
 
-// The steps as a plan keeps them: obj.conf's rewrite named as such, and each
-// change with the question whose Yes it needs (the one just before it, or
-// else the confirmation at the start).
-std::vector<Step> Attributed(std::vector<Step> steps, const std::vector<PiecePreview>& pieces) {
+// The steps as a plan keeps them: each change with the question whose Yes it
+// needs (the one just before it, or else the confirmation at the start).
+std::vector<Step> Attributed(std::vector<Step> steps) {
     std::string confirmation, pending;
     for (Step& step : steps) {
         if (step.kind == StepKind::Box && (step.style & kMbTypeMask) == kMbYesNo && step.answer == kIdYes) {
             (step.piece == kPieceStartup && confirmation.empty() ? confirmation : pending) = step.target;
             continue;
         }
-        const std::size_t at = static_cast<std::size_t>(step.piece);
-        if (step.kind == StepKind::WriteFile && step.piece >= 0 && at < pieces.size() &&
-            pieces[at].row == kRowNetscapeConfig && SamePath(step.target, WithoutLineFeed(pieces[at].bytes)))
-            step.kind = StepKind::RewriteConfig;
         if (RoleOf(step.kind) != StepRole::Change) continue;
         step.question = pending.empty() ? confirmation : pending;
         pending.clear();
@@ -145,11 +179,12 @@ Preview MakePreview(Platform& reading, const PreviewOptions& options) {
     const std::string fullRoot = FullPathNow(preview.installRoot, reading.system);
     const std::string fullList = preview.fullListPath = FullPathNow(options.listPath, reading.system);
 
-    PlanningPlatform plan(reading, options);
-    Watcher watcher(plan, preview);
+    SimulatedMachine machine(reading, options);
+    Planner planner(machine, preview);
+    Recorder recorder(machine.Get(), planner);
 
-    UninstallApp app(plan.Get());
-    app.observer = &watcher;
+    UninstallApp app(recorder.Get());
+    app.observer = &recorder.Lines();
     std::vector<std::string> arguments = {"QvUnInstall.exe", "-p", options.listPath};
     if (options.silent) arguments.push_back("-a");
     app.SetArguments(arguments);
@@ -158,7 +193,7 @@ Preview MakePreview(Platform& reading, const PreviewOptions& options) {
     } catch (const PlannedExit&) {  // the uninstaller ends the program here; the steps so far stand
     }
 
-    const std::vector<Step> steps = Attributed(plan.Steps(), preview.pieces);
+    const std::vector<Step> steps = Attributed(planner.Steps());
     for (const Step& step : steps) {
         if (step.piece >= 0 && static_cast<std::size_t>(step.piece) < preview.pieces.size())
             preview.pieces[static_cast<std::size_t>(step.piece)].steps.push_back(step);
@@ -170,7 +205,7 @@ Preview MakePreview(Platform& reading, const PreviewOptions& options) {
             (step.target == options.listPath || (!fullList.empty() && SamePath(step.target, fullList))))
             preview.listDeleted = true;
     }
-    preview.removedLogs.assign(plan.RemovedLogs().begin(), plan.RemovedLogs().end());
+    preview.removedLogs.assign(machine.RemovedLogs().begin(), machine.RemovedLogs().end());
     std::string windows;
     ReadWindowsDirectory(reading, windows);
     // The guard's word on each folder, as the run meets it: the machine read, nothing taken away yet.

@@ -7,7 +7,7 @@
 
 #include "check/Plan.h"
 #include "check/PiecePreview.h"
-#include "check/PlanningPlatform.h"
+#include "check/SimulatedMachine.h"
 #include "platform/Platform.h"
 
 namespace qv::check {
