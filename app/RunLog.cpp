@@ -20,7 +20,7 @@ constexpr std::size_t kMostEarlyEvents = 1000;  // a usage box per token, at mos
 std::string Number(unsigned long value) { return std::to_string(value); }
 
 // Every log of ours begins so: the head line, timed at the start.
-const char kHeadLineStart[] = "+0.000 start ";
+const std::string kHeadLineStart = std::string("+0.000 ") + kHeadEvent;
 constexpr std::size_t kHeadLineLooked = 512;  // enough of a first line to find the program's name in it
 
 }  // namespace
@@ -51,7 +51,7 @@ std::string RunLog::HeadLine() {
             ? Number(version.dwMajorVersion) + "." + Number(version.dwMinorVersion) + " build " +
                   Number(version.dwBuildNumber) + ", platform " + Number(version.dwPlatformId)
             : std::string("(unknown)");
-    return "start " + std::string(date) + ", QvUnInstall " QV_VERSION ", computer " + computer + ", Windows " +
+    return kHeadEvent + std::string(date) + ", QvUnInstall " QV_VERSION ", computer " + computer + ", Windows " +
            windows + ", command line " + Visible(system_.system.GetCommandLineA());
 }
 
@@ -107,7 +107,7 @@ void RunLog::Write(const std::string& event) {
 
 void RunLog::End(int status) {
     if (!Recording()) return;
-    Write("end: " + (outcome_.empty() ? std::string("no outcome shown") : "outcome \"" + outcome_ + "\"") +
+    Write(kEndEvent + (outcome_.empty() ? std::string("no outcome shown") : "outcome \"" + outcome_ + "\"") +
           ", exit status " + std::to_string(status));
     ended_ = true;
     if (file_) file_->Close();

@@ -354,6 +354,23 @@ void AddLeftover(Verification& verification, LeftoverKind kind, const std::strin
     if (found != Found::Absent) verification.leftovers.push_back({kind, target, found == Found::Unknown, why});
 }
 
+// What the disk cannot tell, the log may: each box and program it saw, and
+// the failure of a change that can't be looked at. A step not done gets the
+// log's word on why.
+void SettleByTheLog(const RunLogLines& log, Verification& verification) {
+    SettledByTheLog settled(log);
+    for (VerifiedStep& step : verification.steps) {
+        if (step.state == StepState::NotDone) {
+            step.log = WhatTheLogSays(log, step.step);
+        } else if (step.state == StepState::NotCheckable && RoleOf(step.step.kind) == StepRole::Shown) {
+            bool done = false;
+            if (settled.Settle(step.step, done, step.why)) step.state = done ? StepState::Done : StepState::NotDone;
+        } else if (step.state == StepState::NotCheckable) {
+            step.log = FailureInTheLog(log, step.step);
+        }
+    }
+}
+
 }  // namespace
 
 bool Verification::Complete() const {
@@ -526,8 +543,7 @@ int RunVerify(Platform& machine, FileSystem& files, const std::string& planFile,
     }
     try {
         Verification verification = Verify(machine, plan);
-        for (VerifiedStep& step : verification.steps)
-            if (step.state == StepState::NotDone) step.log = WhatTheLogSays(log, step.step);
+        if (!log.lines.empty()) SettleByTheLog(log, verification);
         out = RenderVerification(plan, verification, planFile, json);
         return verification.Complete() ? 0 : 1;
     } catch (const std::exception& e) {  // out of memory, say: still one line, never a crash

@@ -96,6 +96,15 @@ void ReadPlace(const std::string& text, LoggedStep& logged) {
 }  // namespace
 
 const char kCleanupLine[] = "closing clean-up";
+const char kHeadEvent[] = "start ";
+const char kEndEvent[] = "end: ";
+
+std::string EventOf(const std::string& timedLine) {
+    const std::size_t blank = timedLine.find(' ');
+    return blank == std::string::npos ? std::string() : timedLine.substr(blank + 1);
+}
+
+bool IsPieceEvent(const std::string& event) { return StartsWith(event, "line "); }
 
 std::string LoggedText(const std::string& text) { return Visible(text); }
 

@@ -8,6 +8,13 @@
 
 namespace qv {
 
+// The head line's and the end line's first words, and how a timed line
+// ("+1.234 <event>") gives its event.
+extern const char kHeadEvent[];  // "start "
+extern const char kEndEvent[];   // "end: "
+std::string EventOf(const std::string& timedLine);
+bool IsPieceEvent(const std::string& event);
+
 // "line 3 piece 2, row 9 InstallShield log: <bytes>".
 std::string PieceLine(int line, int piece, int row, const std::string& bytes);
 extern const char kCleanupLine[];  // "closing clean-up"

@@ -413,10 +413,11 @@ TEST(Verify, WhatTheRunLeftUndoneIsNamedWithTheQuestionItNeeded) {
           "not done       write file " + config + ".tmp: it is not there"},
          "", [&](FakePlatform& m) { m.fileAttributes[config] = qv::kFileAttributeReadOnly; }},
         // A subst drive of the run's session is not there for the verification: nothing on it is gone.
-        {"the run's drive is not there", yes, [&](FakePlatform& m) { m.AddFile(onQ, m.files[kList]); }, 1, 0,
+        {"the run's drive is not there", yes,
+         [&](FakePlatform& m) { m.AddFile(onQ, m.files[kList]), m.lockedFiles.insert(onQ); }, 1, 0,
          {"not checkable  delete file Q:\\Quorvan\\QvUninst.txt: drive Q: is not there\n",
           "not checkable  delete folder Q:\\Quorvan and all it holds (flags 0x450): drive Q: is not there"},
-         "", [&](FakePlatform& m) { m.AddFile(onQ, m.files[kList]); }, [](FakePlatform& m) { m.missingDrives = {'Q'}; },
+         "the log says: +0.000 delete-file Q:\\Quorvan\\QvUninst.txt: failed: system text for 32 (error 32)\n", [&](FakePlatform& m) { m.AddFile(onQ, m.files[kList]); }, [](FakePlatform& m) { m.missingDrives = {'Q'}; },
          onQ},
         {"a list on a share", yes, [&](FakePlatform& m) { m.AddFile(onShare, m.files[kList]); }, 1, 0,
          {"not checkable  delete file \\\\files\\qv\\Quorvan\\QvUninst.txt: on the network\n"},
@@ -453,6 +454,9 @@ TEST(Verify, WhatTheRunLeftUndoneIsNamedWithTheQuestionItNeeded) {
         EXPECT_THAT(json, ::testing::Not(::testing::ContainsRegex(R"([^\\]\\[nrt])"))) << c.what;  // control bytes shown as the log shows them
         EXPECT_EQ(VerifyOn(real, plan, logged, false, runLog), c.status) << c.what;
         if (!c.logSays.empty()) EXPECT_THAT(logged, HasSubstr("\n                 " + c.logSays)) << c.what << logged;
+        // What the disk cannot show, the log does: each program run and each box with its answer.
+        EXPECT_THAT(logged, HasSubstr("   (dialog \"Uninstalling\"): by the log: ran, ended after 0.0 s\n")) << c.what;
+        EXPECT_THAT(logged, HasSubstr("components?\" -> yes: by the log: shown, answered yes\n")) << c.what;
     }
 }
 
