@@ -14,6 +14,9 @@ struct Warning {
     std::string message;
 };
 
+// A warning as a plan lists it.
+void to_json(nlohmann::ordered_json& json, const Warning& warning);
+
 // One piece of the list as the uninstaller reads it.
 struct PiecePreview {
     int line = 0;   // 1-based

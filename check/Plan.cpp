@@ -72,18 +72,11 @@ std::vector<KeptFolder> ReadKept(const Json& document) {
     if (list == document.end()) return kept;
     if (!list->is_array()) throw PlanError("\"kept\" is not a list");
     for (std::size_t i = 0; i < list->size(); ++i) {
-        const Json& entry = (*list)[i];
-        KeptFolder folder;
         try {
-            if (!entry.is_object()) throw PlanError("it is not an object");
-            ReadText(entry, "target", folder.target);
-            if (folder.target.empty()) throw PlanError("\"target\" is empty");
-            ReadText(entry, "fullTarget", folder.fullTarget, false);
-            ReadText(entry, "why", folder.why, false);
+            kept.push_back((*list)[i].get<KeptFolder>());
         } catch (const PlanError& e) {
             throw PlanError("\"kept\" folder " + std::to_string(i + 1) + ": " + e.what());
         }
-        kept.push_back(folder);
     }
     return kept;
 }
@@ -126,6 +119,18 @@ void Read(const Json& document, Plan& plan) {
 }
 
 }  // namespace
+
+void to_json(Json& json, const KeptFolder& folder) {
+    json = {{"target", JsonText(folder.target)}, {"fullTarget", JsonText(folder.fullTarget)}, {"why", JsonText(folder.why)}};
+}
+
+void from_json(const Json& json, KeptFolder& folder) {
+    if (!json.is_object()) throw PlanError("it is not an object");
+    ReadText(json, "target", folder.target);
+    if (folder.target.empty()) throw PlanError("\"target\" is empty");
+    ReadText(json, "fullTarget", folder.fullTarget, false);
+    ReadText(json, "why", folder.why, false);
+}
 
 bool ReadPlan(const std::string& text, Plan& plan, std::string& error) {
     plan = Plan();

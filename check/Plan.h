@@ -19,6 +19,10 @@ struct KeptFolder {
     std::string why;         // why the run keeps it
 };
 
+// A kept folder as a plan keeps it; from_json throws PlanError.
+void to_json(nlohmann::ordered_json& json, const KeptFolder& folder);
+void from_json(const nlohmann::ordered_json& json, KeptFolder& folder);
+
 struct Plan {
     std::string listPath;  // as the uninstaller was to be given it
     std::string fullListPath;  // the full path it names where the run starts; none in older plans

@@ -313,15 +313,8 @@ std::string RenderJson(const Preview& preview, const PreviewOptions& options) {
     out["pieces"] = pieces;
     out["cleanup"] = preview.cleanup;
     out["listDeleted"] = preview.listDeleted;
-    Json kept = Json::array();
-    for (const KeptFolder& folder : preview.kept)
-        kept.push_back({{"target", JsonText(folder.target)}, {"fullTarget", JsonText(folder.fullTarget)},
-                        {"why", JsonText(folder.why)}});
-    out["kept"] = kept;
-    Json warnings = Json::array();
-    for (const Warning& w : preview.warnings)
-        warnings.push_back({{"code", w.code}, {"line", w.line}, {"message", JsonText(w.message)}});
-    out["warnings"] = warnings;
+    out["kept"] = preview.kept;
+    out["warnings"] = preview.warnings;
     return out.dump(-1, ' ', true) + "\n";  // ASCII only: code-page bytes as \u00XX
 }
 

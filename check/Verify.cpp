@@ -338,6 +338,12 @@ private:
 
 // A text of the report's JSON: control bytes as the log shows them.
 std::string Shown(const std::string& text) { return JsonText(VisibleControls(text)); }
+nlohmann::ordered_json Shown(nlohmann::ordered_json json) {
+    if (json.is_string()) return VisibleControls(json.get<std::string>());  // UTF-8 bytes stand as they are
+    if (json.is_object() || json.is_array())
+        for (auto& field : json) field = Shown(field);
+    return json;
+}
 
 // How the plain report names a leftover's place.
 const char* LeftoverName(LeftoverKind kind) {
@@ -451,13 +457,11 @@ std::string RenderVerification(const Plan& plan, const Verification& verificatio
         using Json = nlohmann::ordered_json;
         Json steps = Json::array(), leftovers = Json::array(), kept = Json::array();
         for (const VerifiedStep& s : verification.steps) {
-            Json step = {{"kind", s.step.kind}, {"target", Shown(s.step.target)}};
-            if (!s.step.fullTarget.empty()) step["fullTarget"] = Shown(s.step.fullTarget);
+            Json step = s.step;  // as the plan keeps it, then what was found
             step["state"] = StateName(s.state);
-            if (!s.why.empty()) step["why"] = Shown(s.why);
-            if (!s.step.question.empty()) step["question"] = Shown(s.step.question);
-            if (!s.log.empty()) step["log"] = Shown(s.log);
-            steps.push_back(step);
+            if (!s.why.empty()) step["why"] = JsonText(s.why);
+            if (!s.log.empty()) step["log"] = JsonText(s.log);
+            steps.push_back(Shown(step));
         }
         for (const Leftover& l : verification.leftovers) {
             Json leftover = {{"kind", LeftoverKindName(l.kind)}, {"target", Shown(l.target)}, {"state", l.unknown ? "unknown" : "there"}};

@@ -10,6 +10,10 @@
 
 namespace qv::check {
 
+void to_json(nlohmann::ordered_json& json, const Warning& warning) {
+    json = {{"code", warning.code}, {"line", warning.line}, {"message", JsonText(warning.message)}};
+}
+
 namespace {
 
 constexpr char kCtrlZ = 0x1A;
