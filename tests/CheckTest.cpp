@@ -1,15 +1,19 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <regex>
+#include <set>
+#include <sstream>
 
-#include "record/Recorder.h"
 #include "app/RunLog.h"
 #include "app/UninstallApp.h"
 #include "check/CheckProgram.h"
 #include "check/EmptyMachine.h"
 #include "check/Verify.h"
+#include "record/LogLine.h"
+#include "record/Recorder.h"
 #include "tests/FakePlatform.h"
 #include "text/Text.h"
 
@@ -27,6 +31,7 @@ using Kind = qv::check::StepKind;
 std::string Name(Kind kind) { return nlohmann::json(kind).get<std::string>(); }
 
 const char kList[] = "C:\\Quorvan\\QvUninst.txt";
+const char kRunLog[] = "C:\\logs\\run.log";
 const std::string kIsu = "\"C:\\Quorvan\\Uninst.isu\"\n";
 
 qv::check::Preview PreviewOf(FakePlatform& machine, const std::string& bytes, const std::string& listPath = kList) {
@@ -168,12 +173,24 @@ Log Seen(const FakePlatform& fake) {
     return seen;
 }
 
-Log Seen(const qv::check::Preview& preview) {
-    std::vector<qv::check::Step> steps = preview.startup;
+// A log line without how a change went: a removal that found nothing is the planned step all the same.
+std::string Named(const std::string& event) {
+    for (const char* outcome : {": done", ": already gone (not found)"})
+        if (event.size() > std::strlen(outcome) && event.compare(event.size() - std::strlen(outcome), std::string::npos, outcome) == 0)
+            return event.substr(0, event.size() - std::strlen(outcome));
+    return event;
+}
+
+std::vector<qv::Step> AllSteps(const qv::check::Preview& preview) {
+    std::vector<qv::Step> steps = preview.startup;
     for (const auto& piece : preview.pieces) steps.insert(steps.end(), piece.steps.begin(), piece.steps.end());
     steps.insert(steps.end(), preview.cleanup.begin(), preview.cleanup.end());
+    return steps;
+}
+
+Log Seen(const qv::check::Preview& preview) {
     Log seen;
-    for (const auto& step : steps) {
+    for (const auto& step : AllSteps(preview)) {
         if (step.kind == Kind::Run) seen.push_back("run " + step.target + "|show=" + std::to_string(step.style));
         if (step.kind == Kind::Box) seen.push_back("box " + step.detail + "|" + step.target + "|" + qv::Hex(step.style));
         if (step.kind == Kind::DeleteFolder) seen.push_back("delete-folder " + step.target + "|" + Flags(step.detail));
@@ -205,11 +222,32 @@ TEST(Check, PreviewChangesNothingAndShowsWhatTheRealRunThenDoes) {
         EXPECT_THAT(planned.Only({"create", "shell", "delete", "rmdir", "regset", "regdelete", "openw"}), IsEmpty());
         EXPECT_EQ(planned.metabase->references, 0);
 
-        RunForReal(real, answers, silent);
+        real.directories.insert("C:\\logs");
+        RunForReal(real, answers, silent, kList, kRunLog);
         // The fake has no uninstaller to remove the log; there is none to remove, so both say completed.
         EXPECT_EQ(Seen(preview), Seen(real));
         EXPECT_GE(Seen(real).size(), 20u);  // commands, boxes, rewrites and deletions all took part
         EXPECT_EQ(preview.listDeleted, !real.files.count(kList));
+
+        // The run's log and the preview's plan are two sinks of one recorder: each step is named alike.
+        Log logged, plannedLines;
+        std::set<Kind> kinds;
+        std::istringstream log(real.files[kRunLog]);
+        for (std::string line; std::getline(log, line);) {
+            qv::LoggedStep step;
+            const std::string event = qv::EventOf(line.substr(0, line.size() - 1));  // without its CR
+            if (qv::ReadStepLine(event, step) && step.outcome != qv::Outcome::Ended) logged.push_back(Named(event));
+        }
+        for (const auto& step : AllSteps(preview)) {
+            if (step.kind == Kind::RemoveLog || step.kind == Kind::Note || step.kind == Kind::Exit) continue;  // not the run's own
+            const qv::Outcome outcome = step.kind == Kind::Box   ? qv::Outcome::Answered
+                                        : step.kind == Kind::Run ? qv::Outcome::Started
+                                                                 : qv::Outcome::Done;
+            plannedLines.push_back(Named(qv::StepLine({step, outcome, 0, 0}, "")));
+            kinds.insert(step.kind);
+        }
+        EXPECT_EQ(logged, plannedLines);
+        if (answers.size() == 3 && answers.back() == qv::kIdYes) EXPECT_EQ(kinds.size(), 13u);  // every kind a run takes
     }
 }
 
@@ -277,7 +315,6 @@ TEST(Check, CommandLineIsTakenAsTheUsageSays) {
 // --- Plan, run, verify ---
 
 const char kPlanFile[] = "C:\\plans\\web01.json";
-const char kRunLog[] = "C:\\logs\\run.log";
 
 std::string PlanOf(FakePlatform& machine, const std::deque<int>& answers, bool silent = false,
                    const std::string& listPath = kList) {
