@@ -59,14 +59,16 @@ private:
     int Show(const std::string& text, const std::string& title, unsigned style) override;
     int ShowWide(const std::u16string&, const std::u16string&, unsigned) override { return kIdOk; }
 
+    // Reads see what the run wrote and miss what it removed.
     std::unique_ptr<ByteSource> OpenForReading(const std::string& path) override;
+    unsigned long GetFileAttributesA(const std::string& path) override;
+    // Changes are remembered, never made; entering a folder follows the run there.
     std::unique_ptr<ByteSink> OpenForWriting(const std::string& path) override;
+    unsigned long MoveFileA(const std::string& from, const std::string& to) override;
     bool DeleteFileA(const std::string& path) override;
     bool RemoveDirectoryA(const std::string& path) override;
-    bool SetCurrentDirectoryA(const std::string& path) override;
     int SHFileOperationA(ShellFileOperation& request) override;
-    unsigned long GetFileAttributesA(const std::string& path) override;
-    unsigned long MoveFileA(const std::string& from, const std::string& to) override;
+    bool SetCurrentDirectoryA(const std::string& path) override;
     // What the run took away is not there to be named.
     bool GetFileIdentity(const std::string& path, FileIdentity& identity) override {
         return !Removed(path) && lower_.files.GetFileIdentity(path, identity);
