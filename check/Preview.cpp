@@ -58,7 +58,9 @@ std::string Recorded(int row, const CleanupState& state) {
 // with the piece it belongs to, and each piece as the driver carried it out.
 class Planner : public RecordSink {
 public:
-    Planner(SimulatedMachine& machine, Preview& preview) : machine_(machine), preview_(preview) {}
+    Planner(SimulatedMachine& machine, Preview& preview) : machine_(machine), preview_(preview) {
+        machine_.onCaption = [this](const std::string& caption) { Captioned(caption); };
+    }
     const std::vector<Step>& Steps() const { return steps_; }
 
     void Piece(int, int, int row, const std::string&) override {
@@ -96,12 +98,6 @@ public:
                 steps_.push_back(assumed);
             }
     }
-    void DialogBegins() override { dialogBegan_ = steps_.size(); }
-    // The progress dialog's caption goes to the command it shows.
-    void Captioned(const std::string& caption) override {
-        for (std::size_t i = dialogBegan_; i < steps_.size(); ++i)
-            if (steps_[i].kind == StepKind::Run) steps_[i].detail = caption;
-    }
     void Exiting(int status) override {
         Step exit;
         exit.kind = StepKind::Exit;
@@ -111,11 +107,17 @@ public:
     }
 
 private:
+    // The progress dialog's caption goes to the command it shows, started just before.
+    void Captioned(const std::string& caption) {
+        for (auto step = steps_.rbegin(); step != steps_.rend(); ++step)
+            if (step->kind == StepKind::Run) return void(step->detail = caption);
+    }
+
     SimulatedMachine& machine_;
     Preview& preview_;
     std::vector<Step> steps_;
     int piece_ = kPieceStartup;
-    std::size_t next_ = 0, dialogBegan_ = 0;
+    std::size_t next_ = 0;
 };
 
 // The steps as a plan keeps them: each change with the question whose Yes it

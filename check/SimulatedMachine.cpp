@@ -57,10 +57,13 @@ private:
     ~SimulatedMetabase() override = default;
 };
 
-// The progress dialog without a window.
+// The progress dialog without a window: its caption goes to the command it shows.
 class SimulatedWindow : public DialogWindow {
 public:
-    void SetTitle(const std::string&) override {}
+    explicit SimulatedWindow(SimulatedMachine& machine) : machine_(machine) {}
+    void SetTitle(const std::string& title) override {
+        if (machine_.onCaption) machine_.onCaption(title);
+    }
     void Minimize() override {}
     void SetProgressRange(int, int) override {}
     void SetProgressStep(int) override {}
@@ -74,6 +77,9 @@ public:
     }
     bool ended = false;
     int result = 0;
+
+private:
+    SimulatedMachine& machine_;
 };
 
 // The run starts where the preview stands; entering folders, it is followed there.
@@ -265,7 +271,7 @@ void SimulatedMachine::Exit(int status) {
 }
 
 int SimulatedMachine::RunModal(int, DialogHandler& handler) {
-    SimulatedWindow window;
+    SimulatedWindow window(*this);
     handler.OnInitDialog(window);
     for (int tick = 0; !window.ended && tick < kTickLimit; ++tick) handler.OnTimer(window, 1);
     return window.result;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -41,6 +42,8 @@ public:
     // What the program just started is taken to do (the InstallShield
     // uninstaller removing its log), as steps; then forgotten.
     std::vector<Step> TakeAssumed();
+    // Told the caption of each progress dialog, for the program it shows.
+    std::function<void(const std::string&)> onCaption;
 
 private:
     friend class SimulatedFile;

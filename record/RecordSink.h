@@ -42,9 +42,6 @@ public:
     virtual void PieceDone(const CleanupState&) {}
     virtual void CleanupBegins() = 0;
     virtual void Took(const Recorded& recorded) = 0;
-    // A running dialog begins; it shows this caption, for the program it waits for.
-    virtual void DialogBegins() {}
-    virtual void Captioned(const std::string&) {}
     // The logic ends the program with this status; nothing follows.
     virtual void Exiting(int status) = 0;
 };

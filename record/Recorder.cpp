@@ -13,6 +13,19 @@ namespace {
 
 bool IsNotFound(unsigned long error) { return error == kErrorFileNotFound || error == kErrorPathNotFound; }
 
+Step Named(StepKind kind, std::string target, std::string detail = std::string()) {
+    Step step;
+    step.kind = kind;
+    step.target = std::move(target);
+    step.detail = std::move(detail);
+    return step;
+}
+
+// A removal that finds nothing to remove has the state it wanted.
+Outcome OutcomeOf(bool done, bool removal, unsigned long error) {
+    return done ? Outcome::Done : removal && IsNotFound(error) ? Outcome::AlreadyGone : Outcome::Failed;
+}
+
 }  // namespace
 
 // A file written (obj.conf, its copy): done once it is whole and closed.
@@ -51,18 +64,13 @@ public:
     RecordedMetabase(Recorder& recorder, Metabase* lower) : ForwardingMetabase(lower), recorder_(recorder) {}
     HResult DeleteKey(MetadataHandle handle, const std::u16string& path) override {
         const HResult result = lower_->DeleteKey(handle, path);
-        Step step;
-        step.kind = StepKind::MetabaseDeleteKey;
-        step.target = KeyOf(handle) + Narrowed(path);
         const unsigned long error = result >= 0 ? 0 : MessageIdOf(result);
-        recorder_.Took({step, result >= 0 ? Outcome::Done : IsNotFound(error) ? Outcome::AlreadyGone : Outcome::Failed,
-                        error, 0});
+        recorder_.Took({Named(StepKind::MetabaseDeleteKey, KeyOf(handle) + Narrowed(path)),
+                        OutcomeOf(result >= 0, true, error), error, 0});
         return result;
     }
     HResult SetData(MetadataHandle handle, const std::u16string& path, MetadataRecord& record) override {
-        Step step;
-        step.kind = StepKind::MetabaseSetData;
-        step.target = KeyOf(handle) + Narrowed(path);
+        Step step = Named(StepKind::MetabaseSetData, KeyOf(handle) + Narrowed(path));
         step.value = Narrowed(RecordText(record));
         step.identifier = record.identifier;
         step.detail = "identifier " + std::to_string(record.identifier) + ": \"" + step.value + "\"";
@@ -103,53 +111,13 @@ private:
     Recorder& recorder_;
 };
 
-// The running dialog, its caption told to the sink for the program it waits for.
-class RecordedDialog : public DialogHandler {
-public:
-    RecordedDialog(Recorder& recorder, DialogHandler& handler) : recorder_(recorder), handler_(handler) {}
-    bool OnInitDialog(DialogWindow& window) override {
-        Window captioned(recorder_, window);
-        return handler_.OnInitDialog(captioned);
-    }
-    void OnTimer(DialogWindow& window, unsigned timerId) override {
-        Window captioned(recorder_, window);
-        handler_.OnTimer(captioned, timerId);
-    }
-
-private:
-    class Window : public DialogWindow {
-    public:
-        Window(Recorder& recorder, DialogWindow& window) : recorder_(recorder), window_(window) {}
-        void SetTitle(const std::string& title) override {
-            recorder_.sink_.Captioned(title);
-            window_.SetTitle(title);
-        }
-        void Minimize() override { window_.Minimize(); }
-        void SetProgressRange(int low, int high) override { window_.SetProgressRange(low, high); }
-        void SetProgressStep(int step) override { window_.SetProgressStep(step); }
-        void StepProgress() override { window_.StepProgress(); }
-        void SetProgressPos(int position) override { window_.SetProgressPos(position); }
-        void StartTimer(unsigned id, unsigned ms) override { window_.StartTimer(id, ms); }
-        void StopTimer(unsigned id) override { window_.StopTimer(id); }
-        void End(int result) override { window_.End(result); }
-
-    private:
-        Recorder& recorder_;
-        DialogWindow& window_;
-    };
-    Recorder& recorder_;
-    DialogHandler& handler_;
-};
-
 Recorder::Recorder(Platform& lower, RecordSink& sink)
     : ForwardingPlatform(lower), sink_(sink), lines_(std::make_unique<RecordedLines>(*this)) {}
 
 Recorder::~Recorder() = default;
 
 Step Recorder::PathStep(StepKind kind, const std::string& path) {
-    Step step;
-    step.kind = kind;
-    step.target = path;
+    Step step = Named(kind, path);
     std::string full;
     if (sink_.Recording() && !path.empty() && lower_.system.GetFullPathNameA(path, full)) step.fullTarget = full;
     return step;
@@ -165,8 +133,7 @@ void Recorder::Took(const Recorded& recorded) {
 void Recorder::Changed(Step step, bool done, bool removal) {
     if (!sink_.Recording()) return;
     const unsigned long error = done ? 0 : lower_.errors.GetLastError();
-    const Outcome outcome = done ? Outcome::Done : removal && IsNotFound(error) ? Outcome::AlreadyGone : Outcome::Failed;
-    Took({std::move(step), outcome, error, 0});
+    Took({std::move(step), OutcomeOf(done, removal, error), error, 0});
 }
 
 void Recorder::PieceRead(int row, const std::string& piece) {
@@ -186,27 +153,22 @@ void Recorder::CleanupBegins() {
     sink_.CleanupBegins();
 }
 
-int Recorder::Show(const std::string& text, const std::string& title, unsigned style) {
-    const int answer = lower_.boxes.Show(text, title, style);
-    Step box;
-    box.kind = StepKind::Box;
-    box.target = text;
-    box.detail = title;
+void Recorder::Shown(const std::string& text, const std::string& title, unsigned style, int answer) {
+    Step box = Named(StepKind::Box, text, title);
     box.answer = answer;
     box.style = style;
     Took({box, Outcome::Answered, 0, 0});
+}
+
+int Recorder::Show(const std::string& text, const std::string& title, unsigned style) {
+    const int answer = lower_.boxes.Show(text, title, style);
+    Shown(text, title, style, answer);
     return answer;
 }
 
 int Recorder::ShowWide(const std::u16string& text, const std::u16string& title, unsigned style) {
     const int answer = lower_.boxes.ShowWide(text, title, style);
-    Step box;
-    box.kind = StepKind::Box;
-    box.target = Narrowed(text);
-    box.detail = Narrowed(title);
-    box.answer = answer;
-    box.style = style;
-    Took({box, Outcome::Answered, 0, 0});
+    Shown(Narrowed(text), Narrowed(title), style, answer);
     return answer;
 }
 
@@ -248,8 +210,7 @@ int Recorder::SHFileOperationA(ShellFileOperation& request) {
     step.detail = "flags " + Hex(request.fFlags);
     const int result = lower_.files.SHFileOperationA(request);
     const unsigned long error = static_cast<unsigned long>(result);
-    Took({std::move(step), result == 0 ? Outcome::Done : IsNotFound(error) ? Outcome::AlreadyGone : Outcome::Failed,
-          error, 0});
+    Took({std::move(step), OutcomeOf(result == 0, true, error), error, 0});
     return result;
 }
 
@@ -266,9 +227,7 @@ unsigned long Recorder::MoveFileA(const std::string& from, const std::string& to
 
 bool Recorder::CreateProcessA(const std::string& commandLine, bool inheritHandles, unsigned long creationFlags,
                               const StartupInfo& startup, ProcessInfo& info) {
-    Step run;
-    run.kind = StepKind::Run;
-    run.target = commandLine;
+    Step run = Named(StepKind::Run, commandLine);
     run.style = startup.wShowWindow;
     if (!lower_.processes.CreateProcessA(commandLine, inheritHandles, creationFlags, startup, info)) {
         Took({run, Outcome::CannotRun, lower_.errors.GetLastError(), 0});
@@ -303,10 +262,9 @@ long Recorder::SetValue(Handle key, const std::string& name, unsigned long type,
                         unsigned long size) {
     const long status = lower_.registry.SetValue(key, name, type, data, size);
     const auto open = keys_.find(key);
-    Step step;
-    step.kind = StepKind::SetValue;
-    step.target = (open == keys_.end() ? std::string("?") : open->second) + "\\" + name;
-    step.detail = step.value = std::string(data, size);
+    Step step = Named(StepKind::SetValue, (open == keys_.end() ? std::string("?") : open->second) + "\\" + name,
+                      std::string(data, size));
+    step.value = step.detail;
     Took({step, status == kErrorSuccess ? Outcome::Done : Outcome::Failed, static_cast<unsigned long>(status), 0});
     return status;
 }
@@ -314,11 +272,7 @@ long Recorder::SetValue(Handle key, const std::string& name, unsigned long type,
 long Recorder::DeleteKey(const std::string& subKey) {
     const long status = lower_.registry.DeleteKey(subKey);
     const unsigned long error = static_cast<unsigned long>(status);
-    Step step;
-    step.kind = StepKind::DeleteKey;
-    step.target = subKey;
-    Took({step, status == kErrorSuccess ? Outcome::Done : IsNotFound(error) ? Outcome::AlreadyGone : Outcome::Failed,
-          error, 0});
+    Took({Named(StepKind::DeleteKey, subKey), OutcomeOf(status == kErrorSuccess, true, error), error, 0});
     return status;
 }
 
@@ -337,9 +291,7 @@ void Recorder::Exit(int status) {
 // A wait the user ends leaves the program running; the sink is told so.
 int Recorder::RunModal(int templateId, DialogHandler& handler) {
     command_ = Command();
-    sink_.DialogBegins();
-    RecordedDialog recorded(*this, handler);
-    const int result = lower_.dialogs.RunModal(templateId, recorded);
+    const int result = lower_.dialogs.RunModal(templateId, handler);
     if (command_.process != 0 && !command_.ended)
         Took({command_.step, Outcome::WaitEnded, 0, lower_.system.GetTickCount() - command_.started});
     command_ = Command();

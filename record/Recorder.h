@@ -28,7 +28,6 @@ private:
     friend class RecordedFile;
     friend class RecordedMetabase;
     friend class RecordedLines;
-    friend class RecordedDialog;
 
     // A step whose target is a path, with the full path the system makes of
     // it now: before the call, which may change where the run stands.
@@ -38,6 +37,7 @@ private:
     // A change that left its error as the last error: done, already gone or failed.
     void Changed(Step step, bool done, bool removal);
 
+    void Shown(const std::string& text, const std::string& title, unsigned style, int answer);
     void PieceRead(int row, const std::string& piece);
     void CleanupBegins();
 
