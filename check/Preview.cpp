@@ -43,7 +43,7 @@ std::vector<PiecePreview> Pieces(const std::string& bytes) {
     return pieces;
 }
 
-std::string Recorded(int row, const CleanupState& state) {
+std::string RecordedOf(int row, const CleanupState& state) {
     switch (row) {
     case kRowFilter: return state.isapiFilterPath;
     case kRowIis: return std::to_string(state.iisVersion);
@@ -72,7 +72,7 @@ public:
     }
     void PieceDone(const CleanupState& state) override {
         if (next_ < preview_.pieces.size())
-            preview_.pieces[next_].recorded = Recorded(preview_.pieces[next_].row, state);
+            preview_.pieces[next_].recorded = RecordedOf(preview_.pieces[next_].row, state);
         ++next_;
     }
     void CleanupBegins() override {

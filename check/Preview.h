@@ -1,5 +1,5 @@
 // The preview of an uninstall list: the uninstaller's own start-up, list
-// driver and clean-up, run on a planning platform, watched piece by piece.
+// driver and clean-up, run on a simulated machine under the recorder, watched piece by piece.
 #pragma once
 
 #include <string>

@@ -1,4 +1,4 @@
-// How the preview, its planning platform and the verification read a
+// How the preview, its simulated machine and the verification read a
 // machine's files: whole, never asking for more than reading.
 #pragma once
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/ForwardingPlatform.h"
-#include "uninstall/Step.h"
+#include "uninstall/StepKind.h"
 
 namespace qv::check {
 

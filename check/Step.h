@@ -6,7 +6,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "uninstall/Step.h"
 #include "uninstall/StepKind.h"
 
 namespace qv::check {

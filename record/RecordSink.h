@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "uninstall/Step.h"
+#include "uninstall/StepKind.h"
 
 namespace qv {
 

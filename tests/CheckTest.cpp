@@ -131,7 +131,7 @@ qv::check::PreviewOptions Options(const std::deque<int>& answers, bool silent = 
     return options;
 }
 
-// With `runLog`, as the uninstaller keeps one with -l: over its recording layer.
+// With `runLog`, as the uninstaller keeps one with -l: through its recorder.
 void RunForReal(FakePlatform& machine, const std::deque<int>& answers, bool silent = false,
                 const std::string& listPath = kList, const std::string& runLog = "") {
     machine.boxAnswers = answers;

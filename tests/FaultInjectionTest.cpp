@@ -39,7 +39,7 @@ const std::string kListBytes =
 struct Scenario {
     const char* name;
     bool silent;
-    bool logged = false;  // with -l, through the recording layer: the log's own calls fail in turn too
+    bool logged = false;  // with -l, through the recorder: the log's own calls fail in turn too
 };
 
 struct Outcome {

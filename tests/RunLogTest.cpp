@@ -19,7 +19,7 @@ const char kList[] = "C:\\Quorvan\\QvUninst.txt";
 const char kLog[] = "C:\\logs\\run.log";
 const char kConfig[] = "C:\\ns\\config\\OBJ~1.CON";
 
-// A whole run as WinMain wires it: the app over the recording layer over the machine.
+// A whole run as WinMain wires it: the app over the recorder over the machine.
 struct LoggedRun {
     FakePlatform fake;
     qv::RunLog log{fake.platform};
