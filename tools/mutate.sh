@@ -59,16 +59,16 @@ def read_faults(path):
     return faults
 
 
-def source(path):
-    with open(os.path.join(root, path), "rb") as f:
+def source(path, tree=root):
+    with open(os.path.join(tree, path), "rb") as f:
         return f.read().decode("latin-1")
 
 
-def planted(fault):
+def planted(fault, tree=root):
     """The file with the fault in it, or why it can't be planted."""
-    if not os.path.isfile(os.path.join(root, fault["file"])):
+    if not os.path.isfile(os.path.join(tree, fault["file"])):
         return None, "no such file"
-    text = source(fault["file"])
+    text = source(fault["file"], tree)
     count = text.count(fault["text"])
     if count != 1:
         return None, "text not found" if count == 0 else "text found %d times" % count
@@ -154,13 +154,14 @@ counts = {"caught": 0, "missed": 0, "build failed": 0, "not planted": 0}
 missed = []
 for number, f in enumerate(faults, 1):
     log = os.path.join(logs, "%02d.log" % number)
-    text, why = planted(f)
+    # From the copy as synced: the tree may change while the faults are planted.
+    text, why = planted(f, copy)
     if text is None:
         counts["not planted"] += 1
         print("%2d  not planted (%s)  %s" % (number, why, f["heading"]), flush=True)
         continue
     target = os.path.join(copy, f["file"])
-    original = source(f["file"])
+    original = source(f["file"], copy)
     write(target, text)
     try:
         why, failed = build_and_test(log)
