@@ -8,6 +8,8 @@
 //   bit 3     the shell names Program Files by its 8.3 name
 //   bit 4     the system has no GetLongPathNameA
 //   bit 5     the system has no final path to give (W: stands for system32)
+//   bit 6     no folder can be asked what it is, and none has a second name
+//             (Windows 95: nothing there could tell it): names alone tell
 // After a line feed, the list's directory line. Every Yes is given. The
 // oracle knows the machine only as the folders it built: nothing that was in
 // a shared or vendor folder, or at a drive's top, may be gone after the run
@@ -105,6 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fake.remoteDrives = {'N'};
     fake.lacksLongPathNames = script & 0x10;
     fake.lacksFinalPathNames = script & 0x20;
+    fake.lacksFileIdentities = script & 0x40;
+    if (fake.lacksFileIdentities) fake.otherNames.clear();
     fake.readsAgainstCurrentDirectory = true;
     fake.currentDirectory = kCurrentDirectories[script & 3];
     fake.directories.insert("C:\\work");
