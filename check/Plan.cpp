@@ -81,7 +81,9 @@ std::vector<KeptFolder> ReadKept(const Json& document) {
     return kept;
 }
 
-void Read(const Json& document, Plan& plan) {
+}  // namespace
+
+void from_json(const Json& document, Plan& plan) {
     if (!document.is_object()) throw PlanError("it is not a plan: not a JSON object");
     const auto version = document.find("plan");
     if (version == document.end()) throw PlanError("it is not a plan: it has no \"plan\" version");
@@ -118,8 +120,6 @@ void Read(const Json& document, Plan& plan) {
     plan.kept = ReadKept(document);
 }
 
-}  // namespace
-
 void to_json(Json& json, const KeptFolder& folder) {
     json = {{"target", JsonText(folder.target)}, {"fullTarget", JsonText(folder.fullTarget)}, {"why", JsonText(folder.why)}};
 }
@@ -135,7 +135,7 @@ void from_json(const Json& json, KeptFolder& folder) {
 bool ReadPlan(const std::string& text, Plan& plan, std::string& error) {
     plan = Plan();
     try {
-        Read(Json::parse(text), plan);
+        Json::parse(text).get_to(plan);
         return true;
     } catch (const PlanError& e) {
         error = e.what();

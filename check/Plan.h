@@ -35,6 +35,9 @@ struct Plan {
     std::vector<KeptFolder> kept;  // none in plans written before they were kept
 };
 
+// A plan's document read; throws PlanError for one that is no plan of this version.
+void from_json(const nlohmann::ordered_json& json, Plan& plan);
+
 // Reads a kept plan. False, with `error` saying in one line what is wrong,
 // when `text` is not a plan of this version; never throws.
 bool ReadPlan(const std::string& text, Plan& plan, std::string& error);
