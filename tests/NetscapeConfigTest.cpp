@@ -112,12 +112,6 @@ TEST(NetscapeConfig, EarlierCopyAtTheTemporaryPathIsMovedAsideNeverOverwritten) 
 }
 
 TEST(NetscapeConfig, MissingConfigurationIsReportedAndTheDriverGoesOn) {
-    // Only a line feed is dropped: the last line of a list keeps its last character.
-    for (const std::string& line : {kConfig + "\n", kConfig}) {
-        Restore restore("Init fn=a\n");
-        EXPECT_EQ(restore.Run(line).result, 1);
-        EXPECT_THAT(restore.Boxes(), ::testing::IsEmpty()) << line;
-    }
     FakePlatform none;
     EXPECT_EQ(qv::RestoreNetscapeConfig(none.platform, "C:\\ns\\config\\OBJ~1.CON\n"), 1);
     EXPECT_THAT(none.log, ElementsAre("open C:\\ns\\config\\OBJ~1.CON",
