@@ -290,11 +290,16 @@ int FakePlatform::ShowWide(const std::u16string& text, const std::u16string& tit
 }
 
 std::unique_ptr<qv::ByteSource> FakePlatform::OpenForReading(const std::string& given) {
-    const std::string path = At(given);
+    std::string path = At(given);
     if (Inject("OpenForReading " + path)) return lastError = qv::kErrorAccessDenied, nullptr;
     Log("open " + path);
+    const std::string named = qv::IsFullPath(path) ? Named(path) : std::string();
+    if (!files.count(path) && files.count(named)) path = named;  // reached by another of its names
     if (!files.count(path) || unreadableFiles.count(path)) {
-        lastError = files.count(path) ? qv::kErrorSharingViolation : NotThere(path);
+        // A folder opens only for its identity, never as a file: access is denied.
+        lastError = files.count(path)         ? qv::kErrorSharingViolation
+                    : directories.count(path) ? qv::kErrorAccessDenied
+                                              : NotThere(path);
         return nullptr;
     }
     return std::make_unique<FakeFile>(*this, path);
@@ -325,9 +330,11 @@ std::unique_ptr<qv::ByteSink> FakePlatform::OpenForWriting(const std::string& gi
 }
 
 std::unique_ptr<qv::ByteSink> FakePlatform::OpenForAppending(const std::string& given) {
-    const std::string path = At(given);
+    std::string path = At(given);
     if (Inject("OpenForAppending " + path)) return lastError = qv::kErrorAccessDenied, nullptr;
     Log("opena " + path);
+    const std::string named = qv::IsFullPath(path) ? Named(path) : std::string();
+    if (!named.empty() && !Exists(path) && directories.count(Parent(named))) path = named;  // reached by another name
     const unsigned long attributes = Attributes(path);
     if (lockedFiles.count(path) || (attributes != qv::kInvalidFileAttributes &&
                                     (attributes & (qv::kFileAttributeDirectory | qv::kFileAttributeReadOnly)))) {
