@@ -97,14 +97,14 @@ TEST(RunLog, EachEventIsOneTimedLineInThePlansWords) {
          },
          {"metabase-delete-key /LM/W3SVC/Filters/isapi: done",
           "metabase-set-data /LM/W3SVC/Filters identifier 2040 -> \"sspifilt\": done", "run net stop w3svc"}},
-        {"a failing metabase write names its error", "IIS_VER=4\n",
+        {"a filter key already gone, and a failing metabase write that names its error", "IIS_VER=4\n",
          [](FakePlatform& f) {
              f.metabase = std::make_unique<FakeMetabase>(f);
-             f.metabase->keys = {"/LM/W3SVC/Filters", "/LM/W3SVC/Filters/isapi"};
+             f.metabase->keys = {"/LM/W3SVC/Filters"};
              f.metabase->data[{"/LM/W3SVC/Filters", 2040}].text = u"isapi";
              f.metabase->failures["SetData"] = static_cast<qv::HResult>(0x80070005);
          },
-         {"metabase-set-data /LM/W3SVC/Filters identifier 2040 -> \"\": failed: system text for 5 (error 5)",
+         {"metabase-delete-key /LM/W3SVC/Filters/isapi: already gone (not found)", "metabase-set-data /LM/W3SVC/Filters identifier 2040 -> \"\": failed: system text for 5 (error 5)",
           "box [ERROR] \"system text for "}},
         {"obj.conf: the earlier copy moved aside, the copy, the rewrite", std::string(kConfig) + "\n",
          [](FakePlatform& f) {
