@@ -275,7 +275,7 @@ TEST(ClosingCleanup, RootGuardKnowsEveryFolderTheSystemShares) {
         bool offered;
         bool exists = true;  // the folder the root names is there
     };
-    // Program Files named in lower case with a trailing backslash, and by its 8.3 name; shared data; 64-bit program files.
+    // Program Files named in lower case with a trailing backslash and by its 8.3 name, shared data, 64-bit program files.
     const auto shares = [](FakePlatform& f) {
         f.shellFolders = {{0x26, "c:\\program files\\"}, {0x23, "C:\\Documents and Settings\\All Users\\Data"}};
         f.AddFile("C:\\Program Files\\Common\\x.dll", "MZ");

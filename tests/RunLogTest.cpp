@@ -104,7 +104,8 @@ TEST(RunLog, EachEventIsOneTimedLineInThePlansWords) {
              f.metabase->data[{"/LM/W3SVC/Filters", 2040}].text = u"isapi";
              f.metabase->failures["SetData"] = static_cast<qv::HResult>(0x80070005);
          },
-         {"metabase-delete-key /LM/W3SVC/Filters/isapi: already gone (not found)", "metabase-set-data /LM/W3SVC/Filters identifier 2040 -> \"\": failed: system text for 5 (error 5)",
+         {"metabase-delete-key /LM/W3SVC/Filters/isapi: already gone (not found)",
+          "metabase-set-data /LM/W3SVC/Filters identifier 2040 -> \"\": failed: system text for 5 (error 5)",
           "box [ERROR] \"system text for "}},
         {"obj.conf: the earlier copy moved aside, the copy, the rewrite", std::string(kConfig) + "\n",
          [](FakePlatform& f) {
@@ -145,7 +146,8 @@ TEST(RunLog, EachEventIsOneTimedLineInThePlansWords) {
         }
         EXPECT_THAT(text, ContainsRegex("^\\+0\\.000 start ")) << c.what;
         std::string ends = text;  // every line ends in CR LF, and no CR or LF stands anywhere else
-        for (std::size_t at = ends.find("\r\n"); at != std::string::npos; at = ends.find("\r\n", at)) ends.replace(at, 2, "|");
+        for (std::size_t at = ends.find("\r\n"); at != std::string::npos; at = ends.find("\r\n", at))
+            ends.replace(at, 2, "|");
         EXPECT_EQ(ends.find_first_of("\r\n"), std::string::npos) << c.what;
         EXPECT_EQ(ends.back(), '|') << c.what;
     }

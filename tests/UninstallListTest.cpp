@@ -109,7 +109,8 @@ TEST(UninstallList, UnterminatedLastLineKeepsEveryCharacter) {
                 ElementsAre("create isuninst -mQuorvan -y -fC:\\Uninst.isu|show=5"));
     Driver config;  // the configuration is found by its whole path, restored and closed
     config.fake.AddFile("C:\\ns\\config\\OBJ~1.CON", "Init fn=a\n");
-    EXPECT_THAT(config.Run("C:\\ns\\config\\OBJ~1.CON").Effects(), ElementsAre("open C:\\ns\\config\\OBJ~1.CON", "open C:\\ns\\config\\OBJ~1.CON.tmp"));
+    EXPECT_THAT(config.Run("C:\\ns\\config\\OBJ~1.CON").Effects(),
+                ElementsAre("open C:\\ns\\config\\OBJ~1.CON", "open C:\\ns\\config\\OBJ~1.CON.tmp"));
     EXPECT_THAT(config.fake.Only({"box"}), ElementsAre("box Information|You have completed uninstall.|0x2040"));
 }
 
