@@ -112,14 +112,22 @@ TEST(ClosingCleanup, InstallDirectoryIsOfferedOnlyWhenNamedEnterableAndInteracti
         const char* cwd;  // the run starts there, and reads relative names there
         std::pair<const char*, const char*> otherName;
         const char* deleted;  // null: never offered
-        bool swapped = false;  // a junction is put in its place while the question waits
+        // What is put in its place while the question waits; on Windows 95 only a folder there is looked for.
+        std::function<void(FakePlatform&)> swap = nullptr;
+        bool win95 = false;
+    };
+    const auto junction = [](FakePlatform& m) { m.otherNames[kDir] = "C:\\Program Files"; };
+    const auto file = [](FakePlatform& m) {
+        m.files.erase("C:\\Quorvan\\Server\\bin\\srv.exe"), m.directories.erase("C:\\Quorvan\\Server\\bin");
+        m.directories.erase(kDir), m.files[kDir] = "a file";
     };
     const Line lines[] = {
         {".\\", "C:\\Quorvan", {}, nullptr},
         {"X:\\Program Files", nullptr, {"X:\\", "C:\\"}, nullptr},
         {"X:\\", nullptr, {"X:\\", "C:\\Quorvan"}, nullptr},
         {"Data", "C:\\Quorvan", {}, "C:\\Quorvan\\Data"},
-        {"C:\\Quorvan\\Server", nullptr, {}, nullptr, true},
+        {"C:\\Quorvan\\Server", nullptr, {}, nullptr, junction},
+        {"C:\\Quorvan\\Server", nullptr, {}, nullptr, file, true},
         {"C:\\Program Files\\Quorvan", nullptr, {}, "C:\\Program Files\\Quorvan"},
     };
     for (const Line& line : lines) {
@@ -132,16 +140,18 @@ TEST(ClosingCleanup, InstallDirectoryIsOfferedOnlyWhenNamedEnterableAndInteracti
         run.fake.readsAgainstCurrentDirectory = line.cwd;
         if (line.cwd) run.fake.currentDirectory = line.cwd;
         if (line.otherName.first) run.fake.otherNames[line.otherName.first] = line.otherName.second;
-        if (line.swapped) run.fake.whileAsking = [](FakePlatform& m) { m.otherNames[kDir] = "C:\\Program Files"; };
+        run.fake.whileAsking = line.swap;
+        run.fake.lacksFileIdentities = line.win95;
         run.state.installDir = line.dir;
         run.Answer({qv::kIdYes}).Run();
         const Log boxes = run.Seen({"box"});
-        EXPECT_EQ(boxes.size(), 1u + (line.deleted || line.swapped) + line.swapped) << line.dir;
+        const bool swapped = bool(line.swap);
+        EXPECT_EQ(boxes.size(), 1u + (line.deleted || swapped) + swapped) << line.dir;
         EXPECT_EQ(run.Seen({"shell"}), line.deleted ? Log{"shell " + std::string(line.deleted) + "|0x50|Deleting folders"}
                                                     : Log{})
             << line.dir;
-        if (line.swapped) EXPECT_EQ(boxes[1], CannotRemove(kDir));
-        for (const char* stays : {"C:\\Program Files\\Vendor\\app.exe", "C:\\Data\\keep.dat", kStartMenu.c_str()})
+        if (swapped) EXPECT_EQ(boxes[1], CannotRemove(kDir));
+        for (const char* stays : {"C:\\Program Files\\Vendor\\app.exe", "C:\\Data\\keep.dat", kStartMenu.c_str(), kDir})
             EXPECT_TRUE(run.fake.files.count(stays) || run.fake.directories.count(stays)) << line.dir << ": " << stays;
     }
 }
