@@ -629,7 +629,10 @@ def finish(proc, transcript, journal, timeout):
     except subprocess.TimeoutExpired:
         proc.kill()
         proc.wait()
-    return Run(read_jsonl(transcript), read_jsonl(journal))
+    run = Run(read_jsonl(transcript), read_jsonl(journal))
+    if not any(e["ev"] in ("start", "start_failed") for e in run.events):
+        raise AssertionError("the robot never started: no transcript at " + transcript)
+    return run
 
 
 def read_jsonl(path, partial=False):

@@ -444,6 +444,16 @@ TEST(Verify, WhatTheRunLeftUndoneIsNamedWithTheQuestionItNeeded) {
         {"an end line outside a block stays", yes,
          [&](FakePlatform& m) { m.files[config].insert(0, "#### QUORVAN WEB GATEWAY EXTENSION -- END ####\n"); },
          0, 0, {"done           rewrite " + config + " without the web gateway's block\n"}},
+        // What another program wrote back after the run, whatever its type, is not what the plan set.
+        {"the filter list written back as a number", yes, [](FakePlatform&) {}, 1, 1,
+         {"not done       set HKLM\\SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters\\Filter DLLs to "
+          "\"C:\\w3\\a.dll\": it holds \"\\x01\""},
+         "", [](FakePlatform&) {},
+         [](FakePlatform& m) { m.AddDword("SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters", "Filter DLLs", 1); }},
+        {"the load order written back", yes, [](FakePlatform&) {}, 1, 1,
+         {"not done       set metabase /LM/W3SVC/Filters identifier 2040: \"sspifilt\": it holds \"sspifilt,isapi\""},
+         "", [](FakePlatform&) {},
+         [](FakePlatform& m) { m.metabase->data[{"/LM/W3SVC/Filters", 2040}].text = u"sspifilt,isapi"; }},
         {"a failure foreseen that did not happen", yes, [](FakePlatform&) {}, 1, 1,
          {"done           rewrite " + config + " without the web gateway's block: though the plan foresaw that it "
           "fails: the file at " + config + " is read-only",

@@ -112,14 +112,22 @@ TEST(ClosingCleanup, InstallDirectoryIsOfferedOnlyWhenNamedEnterableAndInteracti
         const char* cwd;  // the run starts there, and reads relative names there
         std::pair<const char*, const char*> otherName;
         const char* deleted;  // null: never offered
-        bool swapped = false;  // a junction is put in its place while the question waits
+        // What is put in its place while the question waits; on Windows 95 only a folder there is looked for.
+        std::function<void(FakePlatform&)> swap = nullptr;
+        bool win95 = false;
+    };
+    const auto junction = [](FakePlatform& m) { m.otherNames[kDir] = "C:\\Program Files"; };
+    const auto file = [](FakePlatform& m) {
+        m.files.erase("C:\\Quorvan\\Server\\bin\\srv.exe"), m.directories.erase("C:\\Quorvan\\Server\\bin");
+        m.directories.erase(kDir), m.files[kDir] = "a file";
     };
     const Line lines[] = {
         {".\\", "C:\\Quorvan", {}, nullptr},
         {"X:\\Program Files", nullptr, {"X:\\", "C:\\"}, nullptr},
         {"X:\\", nullptr, {"X:\\", "C:\\Quorvan"}, nullptr},
         {"Data", "C:\\Quorvan", {}, "C:\\Quorvan\\Data"},
-        {"C:\\Quorvan\\Server", nullptr, {}, nullptr, true},
+        {"C:\\Quorvan\\Server", nullptr, {}, nullptr, junction},
+        {"C:\\Quorvan\\Server", nullptr, {}, nullptr, file, true},
         {"C:\\Program Files\\Quorvan", nullptr, {}, "C:\\Program Files\\Quorvan"},
     };
     for (const Line& line : lines) {
@@ -132,16 +140,18 @@ TEST(ClosingCleanup, InstallDirectoryIsOfferedOnlyWhenNamedEnterableAndInteracti
         run.fake.readsAgainstCurrentDirectory = line.cwd;
         if (line.cwd) run.fake.currentDirectory = line.cwd;
         if (line.otherName.first) run.fake.otherNames[line.otherName.first] = line.otherName.second;
-        if (line.swapped) run.fake.whileAsking = [](FakePlatform& m) { m.otherNames[kDir] = "C:\\Program Files"; };
+        run.fake.whileAsking = line.swap;
+        run.fake.lacksFileIdentities = line.win95;
         run.state.installDir = line.dir;
         run.Answer({qv::kIdYes}).Run();
         const Log boxes = run.Seen({"box"});
-        EXPECT_EQ(boxes.size(), 1u + (line.deleted || line.swapped) + line.swapped) << line.dir;
+        const bool swapped = bool(line.swap);
+        EXPECT_EQ(boxes.size(), 1u + (line.deleted || swapped) + swapped) << line.dir;
         EXPECT_EQ(run.Seen({"shell"}), line.deleted ? Log{"shell " + std::string(line.deleted) + "|0x50|Deleting folders"}
                                                     : Log{})
             << line.dir;
-        if (line.swapped) EXPECT_EQ(boxes[1], CannotRemove(kDir));
-        for (const char* stays : {"C:\\Program Files\\Vendor\\app.exe", "C:\\Data\\keep.dat", kStartMenu.c_str()})
+        if (swapped) EXPECT_EQ(boxes[1], CannotRemove(kDir));
+        for (const char* stays : {"C:\\Program Files\\Vendor\\app.exe", "C:\\Data\\keep.dat", kStartMenu.c_str(), kDir})
             EXPECT_TRUE(run.fake.files.count(stays) || run.fake.directories.count(stays)) << line.dir << ": " << stays;
     }
 }
@@ -222,7 +232,10 @@ TEST(ClosingCleanup, WebServersRestartOnlyWhenTheListStoppedThem) {
 }
 
 TEST(ClosingCleanup, AnyProductLeftKeepsTheFamilyButStillReportsAndDeletesTheList) {
-    for (const std::string product : {"Quorvan Admin Station", "Quorvan Kit", "Quorvan Web Gateway"}) {
+    for (const std::string product :
+         {"Quorvan Admin Station", "Quorvan User Station", "Quorvan Design Studio", "Quorvan Page Viewer",
+          "Quorvan Live Plug-in for Microsoft Internet Explorer", "Quorvan Live Plug-in for Netscape Navigator",
+          "Quorvan Kit", "Quorvan Document Server", "Quorvan Web Gateway"}) {
         Cleanup run;
         run.fake.AddKey("Software\\Quorvan\\" + product);
         run.Answer({qv::kIdNo}).Run();
@@ -264,52 +277,6 @@ TEST(ClosingCleanup, WindowsFamilyStartMenuLiesUnderTheWindowsFolder) {
                             "shell C:\\WIN98\\start menu\\programs\\Quorvan Delvora Suite 4|0x454|Deleting folders"));
 }
 
-TEST(ClosingCleanup, RootIsNeverOfferedWhenItHoldsOtherSoftwareOrTheSystem) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"C:\\Netscape\\Quorvan\\QvUninst.txt", "C:\\Netscape"},
-        {"D:\\Microsoft Shared\\Quorvan\\QvUninst.txt", "D:\\Microsoft Shared"},
-        {"C:\\Program Files\\Quorvan\\QvUninst.txt", "program files"},
-        {"C:\\PROGRA~1\\Quorvan\\QvUninst.txt", "8.3 name"},
-        {"C:\\WINDOWS\\Quorvan\\QvUninst.txt", "the Windows folder"},
-        {"C:\\Documents and Settings\\QvUninst.txt", "holds the profiles"},
-        {"E:\\Apps\\Quorvan\\QvUninst.txt", "64-bit program files"},
-        {"C:\\QvUninst.txt", "empty root"},
-        {"QvUninst.txt", "empty root"},
-        // Judged by the folder the root names, however it is spelt.
-        {"\\Program Files\\Quorvan\\QvUninst.txt", "no drive: the current one"},
-        {"C:\\\\WINDOWS\\Quorvan\\QvUninst.txt", "a doubled backslash"},
-        {"C:\\WINDOWS. \\Quorvan\\QvUninst.txt", "a trailing dot and blank"},
-        {"C:\\.\\Quorvan\\QvUninst.txt", "the whole drive"},
-        {"D:\\..\\Quorvan\\QvUninst.txt", "the top folder of a drive that holds nothing shared"},
-        {"\\\\server\\share\\Quorvan\\QvUninst.txt", "a whole server"},
-        {"\\\\?\\C:\\Quorvan\\QvUninst.txt", "a drive in the long-path form"},
-        {"c:\\netscape\\Quorvan\\QvUninst.txt", "Netscape in other letters"},
-        {"C:/WINDOWS/system32\\QvUninst.txt", "inside the Windows folder"},
-    };
-    for (const auto& [listPath, why] : cases) {
-        Cleanup run;
-        run.fake.shellFolders = {{0x26, "c:\\program files\\"}, {0x23, "C:\\Documents and Settings\\All Users\\Data"}};
-        run.fake.AddFile("C:\\Program Files\\Common\\x.dll", "MZ");
-        run.fake.shortNames["C:\\Program Files"] = "C:\\PROGRA~1";
-        run.fake.environment["ProgramW6432"] = "E:\\Apps";
-        run.listPath = listPath;
-        run.fake.AddFolder(qv::InstallRoot(listPath, run.fake));  // judged for what it is, not for being absent
-        run.Answer({qv::kIdNo, qv::kIdYes}).Run();
-        EXPECT_EQ(run.result, 1) << why;
-        EXPECT_THAT(run.Seen({"box"}), ElementsAre(kDirQuestion, kCompleted)) << why;
-        EXPECT_EQ(run.fake.Only({"shell"}).size(), 2u) << why;  // the two start-menu folders only
-    }
-    FakePlatform plain;
-    EXPECT_EQ(qv::InstallRoot("D:\\Apps\\Quorvan\\QvUninst.txt", plain), "D:\\Apps");
-    EXPECT_EQ(qv::InstallRoot("C:\\a\\Quorvan\\QvUninst.txt", plain), "C:\\a");  // index 4 counts
-    // The guard is a plain byte search: a lead byte before "Microsoft" does not hide it.
-    Cleanup dbcs;
-    dbcs.fake.leadByte = [](unsigned char b) { return b >= 0x81 && b <= 0x9F; };
-    dbcs.listPath = "C:\\\x81Microsoft\\QvUninst.txt";
-    dbcs.state.installDir.clear();
-    EXPECT_THAT(dbcs.Run().Seen({"box"}), ElementsAre(kCompleted));
-}
-
 TEST(ClosingCleanup, RootGuardKnowsEveryFolderTheSystemShares) {
     struct Case {
         const char* what;
@@ -318,7 +285,33 @@ TEST(ClosingCleanup, RootGuardKnowsEveryFolderTheSystemShares) {
         bool offered;
         bool exists = true;  // the folder the root names is there
     };
+    // Program Files named in lower case with a trailing backslash and by its 8.3 name, shared data, 64-bit program files.
+    const auto shares = [](FakePlatform& f) {
+        f.shellFolders = {{0x26, "c:\\program files\\"}, {0x23, "C:\\Documents and Settings\\All Users\\Data"}};
+        f.AddFile("C:\\Program Files\\Common\\x.dll", "MZ");
+        f.shortNames["C:\\Program Files"] = "C:\\PROGRA~1";
+        f.environment["ProgramW6432"] = "E:\\Apps";
+    };
     const Case cases[] = {
+        {"C:\\Netscape", "C:\\Netscape\\Quorvan\\QvUninst.txt", shares, false},
+        {"D:\\Microsoft Shared", "D:\\Microsoft Shared\\Quorvan\\QvUninst.txt", shares, false},
+        {"program files", "C:\\Program Files\\Quorvan\\QvUninst.txt", shares, false},
+        {"8.3 name", "C:\\PROGRA~1\\Quorvan\\QvUninst.txt", shares, false},
+        {"the Windows folder", "C:\\WINDOWS\\Quorvan\\QvUninst.txt", shares, false},
+        {"holds the profiles", "C:\\Documents and Settings\\QvUninst.txt", shares, false},
+        {"64-bit program files", "E:\\Apps\\Quorvan\\QvUninst.txt", shares, false},
+        {"empty root", "C:\\QvUninst.txt", shares, false},
+        {"empty root, no drive", "QvUninst.txt", shares, false},
+        // Judged by the folder the root names, however it is spelt.
+        {"no drive: the current one", "\\Program Files\\Quorvan\\QvUninst.txt", shares, false},
+        {"a doubled backslash", "C:\\\\WINDOWS\\Quorvan\\QvUninst.txt", shares, false},
+        {"a trailing dot and blank", "C:\\WINDOWS. \\Quorvan\\QvUninst.txt", shares, false},
+        {"the whole drive", "C:\\.\\Quorvan\\QvUninst.txt", shares, false},
+        {"the top folder of a drive that holds nothing shared", "D:\\..\\Quorvan\\QvUninst.txt", shares, false},
+        {"a whole server", "\\\\server\\share\\Quorvan\\QvUninst.txt", shares, false},
+        {"a drive in the long-path form", "\\\\?\\C:\\Quorvan\\QvUninst.txt", shares, false},
+        {"Netscape in other letters", "c:\\netscape\\Quorvan\\QvUninst.txt", shares, false},
+        {"inside the Windows folder", "C:/WINDOWS/system32\\QvUninst.txt", shares, false},
         {"x86 program files", "C:\\Program Files (x86)\\Quorvan\\QvUninst.txt",
          [](FakePlatform& f) { f.shellFolders = {{0x2a, "C:\\Program Files (x86)"}}; }, false},
         {"common files", "C:\\Program Files\\Quorvan\\QvUninst.txt",
@@ -410,6 +403,14 @@ TEST(ClosingCleanup, RootGuardKnowsEveryFolderTheSystemShares) {
              f.shellFolders = {{0x26, "C:\\Program Files"}};
          },
          true},
+        // Where the system tells neither what a folder is nor its final path, its names as text still tell.
+        {"a shared folder named by its 8.3 name on Windows 95", "C:\\Shared Data\\Quorvan\\QvUninst.txt",
+         [](FakePlatform& f) {
+             f.shellFolders = {{0x23, "C:\\SHARED~1"}};
+             f.shortNames["C:\\Shared Data"] = "C:\\SHARED~1";
+             f.lacksFileIdentities = f.lacksFinalPathNames = f.lacksLongPathNames = true;
+         },
+         false},
     };
     for (const Case& c : cases) {
         Cleanup run;
@@ -418,6 +419,7 @@ TEST(ClosingCleanup, RootGuardKnowsEveryFolderTheSystemShares) {
         run.listPath = c.listPath;
         if (c.exists) run.fake.AddFolder(qv::InstallRoot(c.listPath, run.fake));
         run.Run();
+        EXPECT_EQ(run.result, 1) << c.what;
         EXPECT_EQ(run.Seen({"box"}).size(), c.offered ? 2u : 1u) << c.what;
     }
 }
@@ -446,6 +448,15 @@ TEST(ClosingCleanup, RootIsAskedForAsSpeltButDeletedAsTheFolderItNamedWhereTheRu
 }
 
 TEST(ClosingCleanup, RootSearchSkipsTrailBytesOfDoubleByteCharacters) {
+    FakePlatform plain;
+    EXPECT_EQ(qv::InstallRoot("D:\\Apps\\Quorvan\\QvUninst.txt", plain), "D:\\Apps");
+    EXPECT_EQ(qv::InstallRoot("C:\\a\\Quorvan\\QvUninst.txt", plain), "C:\\a");  // index 4 counts
+    // The guard is a plain byte search: a lead byte before "Microsoft" does not hide it.
+    Cleanup microsoft;
+    microsoft.fake.leadByte = [](unsigned char b) { return b >= 0x81 && b <= 0x9F; };
+    microsoft.listPath = "C:\\\x81Microsoft\\QvUninst.txt";
+    microsoft.state.installDir.clear();
+    EXPECT_THAT(microsoft.Run().Seen({"box"}), ElementsAre(kCompleted));
     FakePlatform dbcs;
     dbcs.leadByte = [](unsigned char b) { return b >= 0x81 && b <= 0x9F; };
     // 0x95 0x5C is one character whose trail byte looks like a backslash.

@@ -176,6 +176,13 @@ void FakePlatform::AddFolder(const std::string& name) {
         directories.insert(folder);
 }
 
+void FakePlatform::AddDword(const std::string& key, const std::string& name, std::uint32_t value) {
+    AddKey(key);
+    std::string bytes;
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    keys[key][name] = bytes;
+}
+
 void FakePlatform::AddKey(const std::string& key) {
     for (std::string at = key; !at.empty();) {
         keys[at];
@@ -186,6 +193,13 @@ void FakePlatform::AddKey(const std::string& key) {
 
 bool FakePlatform::Exists(const std::string& path) const {
     return files.count(path) || directories.count(path);
+}
+
+unsigned long FakePlatform::NotThere(const std::string& path) const {
+    const std::string named = qv::IsFullPath(path) ? Named(path) : std::string();
+    const std::string parent = Parent(named.empty() ? path : named);
+    const bool shareTop = parent.compare(0, 2, "\\\\") == 0 && std::count(parent.begin() + 2, parent.end(), '\\') <= 1;
+    return parent.empty() || shareTop || directories.count(parent) ? qv::kErrorFileNotFound : qv::kErrorPathNotFound;
 }
 
 std::string FakePlatform::At(const std::string& path) const {
@@ -276,11 +290,16 @@ int FakePlatform::ShowWide(const std::u16string& text, const std::u16string& tit
 }
 
 std::unique_ptr<qv::ByteSource> FakePlatform::OpenForReading(const std::string& given) {
-    const std::string path = At(given);
+    std::string path = At(given);
     if (Inject("OpenForReading " + path)) return lastError = qv::kErrorAccessDenied, nullptr;
     Log("open " + path);
+    const std::string named = qv::IsFullPath(path) ? Named(path) : std::string();
+    if (!files.count(path) && files.count(named)) path = named;  // reached by another of its names
     if (!files.count(path) || unreadableFiles.count(path)) {
-        lastError = files.count(path) ? qv::kErrorSharingViolation : qv::kErrorFileNotFound;
+        // A folder opens only for its identity, never as a file: access is denied.
+        lastError = files.count(path)         ? qv::kErrorSharingViolation
+                    : directories.count(path) ? qv::kErrorAccessDenied
+                                              : NotThere(path);
         return nullptr;
     }
     return std::make_unique<FakeFile>(*this, path);
@@ -311,9 +330,11 @@ std::unique_ptr<qv::ByteSink> FakePlatform::OpenForWriting(const std::string& gi
 }
 
 std::unique_ptr<qv::ByteSink> FakePlatform::OpenForAppending(const std::string& given) {
-    const std::string path = At(given);
+    std::string path = At(given);
     if (Inject("OpenForAppending " + path)) return lastError = qv::kErrorAccessDenied, nullptr;
     Log("opena " + path);
+    const std::string named = qv::IsFullPath(path) ? Named(path) : std::string();
+    if (!named.empty() && !Exists(path) && directories.count(Parent(named))) path = named;  // reached by another name
     const unsigned long attributes = Attributes(path);
     if (lockedFiles.count(path) || (attributes != qv::kInvalidFileAttributes &&
                                     (attributes & (qv::kFileAttributeDirectory | qv::kFileAttributeReadOnly)))) {
@@ -333,7 +354,7 @@ bool FakePlatform::DeleteFileA(const std::string& given) {
     if (Inject("DeleteFileA " + path)) return lastError = qv::kErrorAccessDenied, false;
     Log("delete " + path);
     if (lockedFiles.count(path) || !files.erase(path)) {
-        lastError = lockedFiles.count(path) ? qv::kErrorSharingViolation : qv::kErrorFileNotFound;
+        lastError = lockedFiles.count(path) ? qv::kErrorSharingViolation : NotThere(path);
         return false;
     }
     return true;
@@ -347,7 +368,7 @@ bool FakePlatform::RemoveDirectoryA(const std::string& given) {
                       std::any_of(directories.begin(), directories.end(),
                                   [&](const std::string& d) { return Under(d, path); });
     if (!directories.count(path) || busy || qv::SamePath(path, currentDirectory)) {
-        lastError = directories.count(path) ? 145 /* ERROR_DIR_NOT_EMPTY */ : qv::kErrorFileNotFound;
+        lastError = directories.count(path) ? 145 /* ERROR_DIR_NOT_EMPTY */ : NotThere(path);
         return false;
     }
     directories.erase(path);
@@ -359,7 +380,7 @@ bool FakePlatform::SetCurrentDirectoryA(const std::string& given) {
     if (Inject("SetCurrentDirectoryA " + path)) return lastError = qv::kErrorAccessDenied, false;
     Log("chdir " + path);
     if (!(Attributes(path) & qv::kFileAttributeDirectory) || Attributes(path) == qv::kInvalidFileAttributes) {
-        lastError = qv::kErrorFileNotFound;
+        lastError = NotThere(path);
         return false;
     }
     currentDirectory = path;
@@ -404,14 +425,14 @@ unsigned long FakePlatform::GetFileAttributesA(const std::string& given) {
     if (path.size() >= 2 && path[1] == ':' && missingDrives.count(Upper(path[0])))
         return lastError = qv::kErrorPathNotFound, qv::kInvalidFileAttributes;
     const unsigned long attributes = Attributes(path);
-    if (attributes == qv::kInvalidFileAttributes) lastError = qv::kErrorFileNotFound;
+    if (attributes == qv::kInvalidFileAttributes) lastError = NotThere(path);
     return attributes;
 }
 
 bool FakePlatform::GetFileIdentity(const std::string& path, qv::FileIdentity& identity) {
     if (Inject("GetFileIdentity " + path) || lacksFileIdentities) return lastError = qv::kErrorAccessDenied, false;
     const std::string named = Named(path);
-    if (named.empty() || !(IsDriveRoot(named) || Exists(named))) return lastError = qv::kErrorFileNotFound, false;
+    if (named.empty() || !(IsDriveRoot(named) || Exists(named))) return lastError = NotThere(path), false;
     const std::string key = qv::ComparablePath(named);
     identity.volumeSerialNumber = static_cast<unsigned char>(key[0]);
     const std::size_t index = std::hash<std::string>()(key);
@@ -423,7 +444,7 @@ bool FakePlatform::GetFileIdentity(const std::string& path, qv::FileIdentity& id
 bool FakePlatform::FindFirstFileA(const std::string& path, std::string& foundName) {
     if (Inject("FindFirstFileA " + path)) return lastError = qv::kErrorAccessDenied, false;
     const std::string named = Named(path), longNamed = LongNamed(path);
-    if (named.empty() || IsDriveRoot(named) || !Exists(named)) return lastError = qv::kErrorFileNotFound, false;
+    if (named.empty() || IsDriveRoot(named) || !Exists(named)) return lastError = NotThere(path), false;
     foundName = longNamed.substr(longNamed.find_last_of('\\') + 1);
     return true;
 }
@@ -431,7 +452,7 @@ bool FakePlatform::FindFirstFileA(const std::string& path, std::string& foundNam
 bool FakePlatform::GetFinalPathName(const std::string& path, std::string& finalPath) {
     if (Inject("GetFinalPathName " + path) || lacksFinalPathNames) return lastError = 120 /* not implemented */, false;
     const std::string named = Named(path);
-    if (named.empty() || !(IsDriveRoot(named) || Exists(named))) return lastError = qv::kErrorFileNotFound, false;
+    if (named.empty() || !(IsDriveRoot(named) || Exists(named))) return lastError = NotThere(path), false;
     finalPath = named.compare(0, 2, "\\\\") == 0 ? "\\\\?\\UNC\\" + named.substr(2) : "\\\\?\\" + named;
     return true;
 }
@@ -453,15 +474,16 @@ bool FakePlatform::ListSubfolders(const std::string& folder, std::vector<std::st
 unsigned long FakePlatform::MoveFileA(const std::string& fromGiven, const std::string& toGiven) {
     const std::string from = At(fromGiven), to = At(toGiven);
     if (Inject("MoveFileA " + from)) return lastError = qv::kErrorAccessDenied;
+    // As Windows does it: the file to move is opened first, then the new name is looked at.
     unsigned long status = qv::kErrorSuccess;
     if (!Exists(from))
-        status = qv::kErrorFileNotFound;
-    else if (Exists(to))
-        status = qv::kErrorAlreadyExists;
+        status = NotThere(from);
     else if (lockedFiles.count(from))
         status = qv::kErrorSharingViolation;
-    else if (!directories.count(Parent(to)))
+    else if (NotThere(to) == qv::kErrorPathNotFound)
         status = qv::kErrorPathNotFound;
+    else if (Exists(to))
+        status = nameTakenError;
     Log("move " + from + "|" + to + " -> " + std::to_string(status));
     if (status != qv::kErrorSuccess) return lastError = status;
     const auto renamed = [&](const std::string& path) { return to + path.substr(from.size()); };
@@ -686,7 +708,7 @@ bool FakePlatform::GetShortPathNameA(const std::string& path, std::string& short
 bool FakePlatform::GetLongPathNameA(const std::string& path, std::string& longPath) {
     if (Inject("GetLongPathNameA " + path) || lacksLongPathNames) return lastError = 120 /* not implemented */, false;
     const std::string named = Named(path);
-    if (named.empty() || !(IsDriveRoot(named) || Exists(named))) return lastError = qv::kErrorFileNotFound, false;
+    if (named.empty() || !(IsDriveRoot(named) || Exists(named))) return lastError = NotThere(path), false;
     longPath = LongNamed(path);
     return true;
 }
@@ -860,7 +882,11 @@ qv::HResult FakeMetabase::DeleteKey(qv::MetadataHandle handle, const std::u16str
 qv::HResult FakeMetabase::GetData(qv::MetadataHandle handle, const std::u16string& path, qv::MetadataRecord& record,
                            unsigned long& requiredLength) {
     const std::string key = Join(handle, path);
-    const auto found = data.find({key, record.identifier});
+    auto found = data.find({key, record.identifier});
+    // As IIS does: a value of another user or data type than asked for is not found; 0 (ALL_METADATA) asks for any.
+    if (found != data.end() && ((record.userType && record.userType != found->second.userType) ||
+                                (record.dataType && record.dataType != found->second.dataType)))
+        found = data.end();
     const unsigned long needed = found == data.end() ? 0 : static_cast<unsigned long>((found->second.text.size() + 1) * 2);
     qv::HResult ok = !handles_.count(handle)           ? kInvalidHandle
               : found == data.end()             ? kDataNotFound

@@ -128,6 +128,9 @@ public:
     bool lacksFileIdentities = false;         // Windows 95: no folder can be opened to ask what it is
     std::set<char> remoteDrives;              // drive letters (upper case) of network drives
     std::set<char> missingDrives;             // drive letters (upper case) this session lacks: nothing on them is found
+    // What MoveFileA says when the new name is taken: NT's own file systems
+    // say ERROR_ALREADY_EXISTS; a redirector passing on a server's DOS error says ERROR_FILE_EXISTS (80).
+    unsigned long nameTakenError = qv::kErrorAlreadyExists;
     std::set<unsigned long> codesWithoutText;  // FormatMessage gives nothing for these
     std::set<unsigned long> codesWithInserts;  // their text can only be had with its inserts left
 
@@ -159,6 +162,8 @@ public:
     void AddFile(const std::string& path, const std::string& bytes);  // its folders too
     void AddKey(const std::string& key);                              // its parents too
     void AddFolder(const std::string& name);  // the folder the name reaches, and those above it
+    // A REG_DWORD: RegQueryValueExA, not asked the type, hands over its four bytes, low byte first.
+    void AddDword(const std::string& key, const std::string& name, std::uint32_t value);
 
     // MessageBoxes
     int Show(const std::string& text, const std::string& title, unsigned style) override;
@@ -247,6 +252,8 @@ private:
     // Where the file system looks for `path` (see readsAgainstCurrentDirectory).
     std::string At(const std::string& path) const;
     unsigned long Attributes(const std::string& path) const;
+    // The error for a path that reaches nothing: "path not found" when a folder on the way is missing.
+    unsigned long NotThere(const std::string& path) const;
     // The full path of `path`, trimmed, 8.3 names read as long ones; empty when none.
     std::string LongNamed(const std::string& path) const;
     // The same with every other name resolved: the file or folder it reaches.

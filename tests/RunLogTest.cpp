@@ -14,6 +14,7 @@ namespace {
 using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
 using Args = std::vector<std::string>;
+using namespace std::string_literals;
 
 const char kList[] = "C:\\Quorvan\\QvUninst.txt";
 const char kLog[] = "C:\\logs\\run.log";
@@ -54,18 +55,22 @@ TEST(RunLog, EachEventIsOneTimedLineInThePlansWords) {
         std::string list;
         std::function<void(FakePlatform&)> machine;
         std::vector<std::string> lines;  // in this order, each somewhere in the log
+        Args arguments = {"-a", "-p", kList, "-l", kLog};
     };
     const std::string parameters = "SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters";
     const Case cases[] = {
         {"head line, list line and row, a program that ends, the end line",
-         "\"C:\\Quorvan\\bin\\mgmtsrvr.exe\"\r\n\x01\n",
+         "\"C:\\Quorvan\\bin\\mgmtsrvr.exe\"\r\n\x01\0x\n"s,
          [](FakePlatform& f) { f.commandLine = "QvUnInstall.exe -a -p list -l log"; },
          {"+0.000 start 2026-12-09 08:30:05 UTC, QvUnInstall ", ", computer QVTEST, Windows 4.0 build 0, platform 2, "
           "command line QvUnInstall.exe -a -p list -l log\r\n",
           "line 1, row 1 service (Management Server): \"C:\\Quorvan\\bin\\mgmtsrvr.exe\"\\n\r\n",
           "run \"C:\\Quorvan\\bin\\mgmtsrvr.exe\"\\n -Sremove: started", "-Sremove: ended after 0.",
-          "line 2, row 11 ignored: \\x01\\n", "closing clean-up", "delete-file C:\\Quorvan\\QvUninst.txt: done",
+          "line 2, row 11 ignored: \\x01\\x00x\\n\r\n", "closing clean-up", "delete-file C:\\Quorvan\\QvUninst.txt: done",
           "end: no outcome shown, exit status 0"}},
+        {"a usage box shown before the log opens", "", [](FakePlatform&) {},
+         {"+0.000 start ", "box [Usage] \"Invalid command line option: x\\n\\nUsage: ", "end: no outcome shown"},
+         {"-x", "-l", kLog}},
         {"a program that cannot start, with the system's text", "C:\\bin\\portinst.exe\n",
          [](FakePlatform& f) { f.startErrors["C:\\bin\\portinst.exe"] = qv::kErrorFileNotFound; },
          {"run C:\\bin\\portinst.exe\\n nogui remove tcp: Cannot run: system text for 2 (error 2)",
@@ -92,14 +97,15 @@ TEST(RunLog, EachEventIsOneTimedLineInThePlansWords) {
          },
          {"metabase-delete-key /LM/W3SVC/Filters/isapi: done",
           "metabase-set-data /LM/W3SVC/Filters identifier 2040 -> \"sspifilt\": done", "run net stop w3svc"}},
-        {"a failing metabase write names its error", "IIS_VER=4\n",
+        {"a filter key already gone, and a failing metabase write that names its error", "IIS_VER=4\n",
          [](FakePlatform& f) {
              f.metabase = std::make_unique<FakeMetabase>(f);
-             f.metabase->keys = {"/LM/W3SVC/Filters", "/LM/W3SVC/Filters/isapi"};
+             f.metabase->keys = {"/LM/W3SVC/Filters"};
              f.metabase->data[{"/LM/W3SVC/Filters", 2040}].text = u"isapi";
              f.metabase->failures["SetData"] = static_cast<qv::HResult>(0x80070005);
          },
-         {"metabase-set-data /LM/W3SVC/Filters identifier 2040 -> \"\": failed: system text for 5 (error 5)",
+         {"metabase-delete-key /LM/W3SVC/Filters/isapi: already gone (not found)",
+          "metabase-set-data /LM/W3SVC/Filters identifier 2040 -> \"\": failed: system text for 5 (error 5)",
           "box [ERROR] \"system text for "}},
         {"obj.conf: the earlier copy moved aside, the copy, the rewrite", std::string(kConfig) + "\n",
          [](FakePlatform& f) {
@@ -109,6 +115,14 @@ TEST(RunLog, EachEventIsOneTimedLineInThePlansWords) {
          {"rename C:\\ns\\config\\OBJ~1.CON.tmp -> C:\\ns\\config\\OBJ~1.CON.tmp.1: done",
           "write-file C:\\ns\\config\\OBJ~1.CON.tmp: done", "rewrite-config C:\\ns\\config\\OBJ~1.CON: done",
           "delete-file C:\\ns\\config\\OBJ~1.CON.tmp: done"}},
+        {"obj.conf: an earlier copy that cannot be moved aside", std::string(kConfig) + "\n",
+         [](FakePlatform& f) {
+             f.AddFile(kConfig, "Init fn=a\n");
+             f.AddFile(std::string(kConfig) + ".tmp", "earlier");
+             f.lockedFiles.insert(std::string(kConfig) + ".tmp");
+         },
+         {"rename C:\\ns\\config\\OBJ~1.CON.tmp -> C:\\ns\\config\\OBJ~1.CON.tmp.1: failed: system text for 32 (error 32)",
+          "box [Information] \"Cannot move the file C:\\ns\\config\\OBJ~1.CON.tmp aside"}},
         {"a folder that cannot go, with the shell's code and the system's text", "C:\\Quorvan\\Server\n",
          [](FakePlatform& f) {
              f.AddFile("C:\\Quorvan\\Server\\x.dll", "MZ");
@@ -123,7 +137,7 @@ TEST(RunLog, EachEventIsOneTimedLineInThePlansWords) {
     for (const Case& c : cases) {
         LoggedRun run(c.list);
         c.machine(run.fake);
-        const std::string text = run.Run().Text();
+        const std::string text = run.Run(c.arguments).Text();
         std::size_t at = 0;
         for (const std::string& line : c.lines) {
             const std::size_t found = text.find(line, at);
@@ -131,7 +145,11 @@ TEST(RunLog, EachEventIsOneTimedLineInThePlansWords) {
             if (found != std::string::npos) at = found + line.size();
         }
         EXPECT_THAT(text, ContainsRegex("^\\+0\\.000 start ")) << c.what;
-        EXPECT_EQ(text.find('\n'), text.find("\r\n") + 1) << c.what;  // every line ends in CR LF
+        std::string ends = text;  // every line ends in CR LF, and no CR or LF stands anywhere else
+        for (std::size_t at = ends.find("\r\n"); at != std::string::npos; at = ends.find("\r\n", at))
+            ends.replace(at, 2, "|");
+        EXPECT_EQ(ends.find_first_of("\r\n"), std::string::npos) << c.what;
+        EXPECT_EQ(ends.back(), '|') << c.what;
     }
 }
 
@@ -154,25 +172,43 @@ TEST(RunLog, InteractiveRunLogsEveryBoxWithItsAnswerAndTheOutcome) {
 
 TEST(RunLog, ALogThatCannotBeOpenedLeavesTheRunAsWithoutIt) {
     const std::string list = "C:\\bin\\portinst.exe\nIIS_VER=3\nC:\\Quorvan\\Server\n";
-    for (const Args& withLog : {Args{"-a", "-p", kList, "-l", "C:\\missing\\run.log"},
-                                Args{"-l", "C:\\logs", "-a", "-p", kList},  // a folder
-                                Args{"-a", "-p", kList, "-l"},                    // no path: no log
-                                Args{"-a", "-p", kList, "-l", "c:\\quorvan\\QVUNINST.TXT"},  // the list itself
-                                Args{"-a", "-p", kList, "-l", "C:\\ns\\config\\obj.conf"},  // not a log
-                                Args{"-a", "-p", kList, "-l", "C:\\logs\\other.log"}}) {  // not a log of ours
+    struct Case {
+        const char* what;
+        Args arguments;
+        bool tried = false;  // the product asks the system to open it, and the system refuses
+        std::function<void(FakePlatform&)> machine = [](FakePlatform&) {};
+    };
+    // An empty list could take a log: only the product's own test of the list keeps it out.
+    const auto empty = [](FakePlatform& f) { f.files[kList].clear(); };
+    const Case cases[] = {
+        {"in a folder that is not there", {"-a", "-p", kList, "-l", "C:\\missing\\run.log"}},
+        {"a folder", {"-l", "C:\\logs", "-a", "-p", kList}},
+        {"no path: no log", {"-a", "-p", kList, "-l"}},
+        {"not a log", {"-a", "-p", kList, "-l", "C:\\ns\\config\\obj.conf"}},
+        {"not a log of ours", {"-a", "-p", kList, "-l", "C:\\logs\\other.log"}},
+        {"an empty file the system keeps from being written", {"-a", "-p", kList, "-l", "C:\\logs\\ro.log"}, true},
+        // Either of the two tests of the list refuses it alone.
+        {"the list, spelt otherwise, where the system tells no identities",
+         {"-a", "-p", kList, "-l", "c:\\quorvan\\QVUNINST.TXT"}, false,
+         [&](FakePlatform& f) { empty(f), f.lacksFileIdentities = true; }},
+        {"the list by its 8.3 name", {"-l", "C:\\QUORVA~1\\QvUninst.txt", "-a", "-p", kList}, false,
+         [&](FakePlatform& f) { empty(f), f.shortNames["C:\\Quorvan"] = "C:\\QUORVA~1"; }},
+    };
+    for (const Case& c : cases) {
         LoggedRun plain(list), logged(list);
         for (LoggedRun* run : {&plain, &logged}) {
             run->fake.AddFile("C:\\Quorvan\\Server\\x.dll", "MZ");
-            run->fake.directories.erase("C:\\logs");
             run->fake.AddFile("C:\\ns\\config\\obj.conf", "Init fn=load-types mime-types=mime.types\n");
             run->fake.AddFile("C:\\logs\\other.log", "another program's lines\r\n");
+            run->fake.AddFile("C:\\logs\\ro.log", "");
+            run->fake.fileAttributes["C:\\logs\\ro.log"] = qv::kFileAttributeReadOnly;
+            c.machine(run->fake);
         }
-        logged.fake.directories.insert(withLog[1] == "C:\\logs" ? "C:\\logs" : "C:\\unrelated");
         plain.Run({"-a", "-p", kList});
-        logged.Run(withLog);
+        logged.Run(c.arguments);
         // The same calls but the log's own: looking at it, and telling whether it is the list.
-        const auto named = std::find(withLog.begin(), withLog.end(), "-l");
-        const std::string logPath = named + 1 == withLog.end() ? std::string("(none)") : *(named + 1);
+        const auto named = std::find(c.arguments.begin(), c.arguments.end(), "-l");
+        const std::string logPath = named + 1 == c.arguments.end() ? std::string("(none)") : *(named + 1);
         const auto run = [&logPath](const FakePlatform& fake) {
             std::vector<std::string> seen;
             for (const std::string& line : fake.log)
@@ -181,12 +217,13 @@ TEST(RunLog, ALogThatCannotBeOpenedLeavesTheRunAsWithoutIt) {
                     seen.push_back(line);
             return seen;
         };
-        EXPECT_EQ(run(logged.fake), run(plain.fake)) << withLog[1];
-        EXPECT_EQ(logged.result, plain.result);
+        EXPECT_EQ(run(logged.fake), run(plain.fake)) << c.what;
+        EXPECT_EQ(logged.result, plain.result) << c.what;
+        EXPECT_EQ(logged.fake.Only({"opena"}).size(), c.tried ? 1u : 0u) << c.what;
         const auto file = [&logPath](LoggedRun& run) {
             return run.fake.files.count(logPath) ? run.fake.files[logPath] : std::string("(none)");
         };
-        EXPECT_EQ(file(logged), file(plain)) << logPath;  // a file that stood there is left as it was
+        EXPECT_EQ(file(logged), file(plain)) << c.what;  // a file that stood there is left as it was
     }
 }
 

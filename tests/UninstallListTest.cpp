@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "tests/FakePlatform.h"
-#include "uninstall/ListLine.h"
 #include "uninstall/UninstallList.h"
 
 namespace qvtest {
@@ -65,7 +64,7 @@ private:
     }
 };
 
-TEST(UninstallList, CrLfListDoesWhatLfListDoesAndCtrlZEndsTheList) {
+TEST(UninstallList, CrLfListDoesWhatLfListDoes) {
     const std::string lf = "C:\\q\\mgmtsrvr.exe\nIIS_VER=4\nC:\\a\rb\\portinst.exe\nC:\\Prog\\Quorvan\n";
     std::string crlf = lf;
     for (std::size_t at = crlf.find('\n'); at != std::string::npos; at = crlf.find('\n', at + 2)) crlf.insert(at, "\r");
@@ -80,8 +79,6 @@ TEST(UninstallList, CrLfListDoesWhatLfListDoesAndCtrlZEndsTheList) {
             EXPECT_EQ(driver.InstallDir(), "C:\\Prog\\Quorvan");
         }
     }
-    const std::string ctrlZ = std::string("C:\\q\\jobsrvr.exe\n") + '\x1A' + "C:\\q\\storsrvr.exe\n";
-    EXPECT_THAT(Driver().Run(ctrlZ).Effects(), ElementsAre("create C:\\q\\jobsrvr.exe\n -Sremove|show=7"));
 }
 
 TEST(UninstallList, LongLinesAreCarriedOutInPiecesOf199Characters) {
@@ -110,6 +107,11 @@ TEST(UninstallList, UnterminatedLastLineKeepsEveryCharacter) {
     EXPECT_THAT(Driver().Run("Netscape Server").Restarts(), ElementsAre("create net start \"Netscape Server\"|show=7"));
     EXPECT_THAT(Driver().Run("C:\\Uninst.isu").Effects(),
                 ElementsAre("create isuninst -mQuorvan -y -fC:\\Uninst.isu|show=5"));
+    Driver config;  // the configuration is found by its whole path, restored and closed
+    config.fake.AddFile("C:\\ns\\config\\OBJ~1.CON", "Init fn=a\n");
+    EXPECT_THAT(config.Run("C:\\ns\\config\\OBJ~1.CON").Effects(),
+                ElementsAre("open C:\\ns\\config\\OBJ~1.CON", "open C:\\ns\\config\\OBJ~1.CON.tmp"));
+    EXPECT_THAT(config.fake.Only({"box"}), ElementsAre("box Information|You have completed uninstall.|0x2040"));
 }
 
 TEST(UninstallList, MissingListShowsExactlyOneErrorBoxAndDoesNothingElse) {
@@ -186,23 +188,23 @@ TEST(UninstallList, IisVersionChoosesMetabaseBeforeStopOrStopBeforeRegistry) {
     };
     const std::tuple<std::string, Log, bool> cases[] = {
         {"C:\\w3\\isapi.dll\nIIS_VER=3\n", registry("C:\\w3\\isapi.dll"), true},
+        {"C:\\old\\isapi.dll\nC:\\w3\\isapi.dll\nIIS_VER=3\n", registry("C:\\w3\\isapi.dll"), true},  // the last filter line
         {"IIS_VER=3\nC:\\w3\\isapi.dll\n", registry(""), true},
         {"IIS_VER=4\n", metabase, true},
         {"IIS_VER=5\n", metabase, true},
         {"IIS_VER=", registry(""), false},
         {"xIIS_VER=4\n", registry(""), false},
         {"  IIS_VER=5\n", registry(""), false},
+        // The number as atoi reads it: blanks, a sign, digits up to the first other character.
         {"IIS_VER= \t-7x\n", registry(""), false},
+        {"IIS_VER= \t+12x\n", metabase, true},
+        {"IIS_VER=99999999999\n", metabase, true},
     };
     for (const auto& [list, effects, restarted] : cases) {
         Driver driver;
         EXPECT_EQ(driver.Run(list).Effects(), effects) << list;
         EXPECT_EQ(driver.Restarts(), restarted ? Log{"create net start w3svc|show=7"} : Log{}) << list;
     }
-    // The number as atoi reads it: blanks, a sign, digits up to the first other character.
-    const std::pair<std::string, int> numbers[] = {{"4\n", 4}, {" \t+12x", 12}, {"-7", -7}, {"", 0},
-                                                   {"R_VER=4", 0}, {"99999999999", 2147483647}};
-    for (const auto& [text, value] : numbers) EXPECT_EQ(qv::ReadDecimal(text), value) << text;
 }
 
 TEST(UninstallList, InstallShieldLineClosesTheListAndIsTheLastLineActedOn) {
@@ -262,13 +264,18 @@ TEST(UninstallList, ReadErrorOrCtrlZEndsTheListAtItsPlace) {
     EXPECT_EQ(broken.InstallDir(), "");
     EXPECT_EQ(broken.result, 1);  // the clean-up runs as at the end of the list
 
-    // Ctrl-Z inside a line ends the file there, however the reads fall: what stands before it is the last line.
-    for (std::size_t chunk : {std::size_t(1), std::size_t(7), std::size_t(4096)}) {
-        Driver ctrlZ;
-        ctrlZ.fake.chunkSize = chunk;
-        EXPECT_THAT(ctrlZ.Run(std::string("C:\\q\\jobsrvr.exe\nC:\\Prog\x1A\\jobs.exe\nC:\\q\\mgmtsrvr.exe\n")).Effects(),
-                    ElementsAre("create C:\\q\\jobsrvr.exe\n -Sremove|show=7"));
-        EXPECT_EQ(ctrlZ.InstallDir(), "C:\\Prog") << chunk;
+    // Ctrl-Z ends the file there, however the reads fall: inside a line, what stands before it is the last line.
+    const std::pair<std::string, std::string> ctrlZ[] = {
+        {"C:\\q\\jobsrvr.exe\n\x1A" "C:\\q\\storsrvr.exe\n", ""},
+        {"C:\\q\\jobsrvr.exe\nC:\\Prog\x1A\\jobs.exe\nC:\\q\\mgmtsrvr.exe\n", "C:\\Prog"},
+    };
+    for (const auto& [list, installDir] : ctrlZ) {
+        for (std::size_t chunk : {std::size_t(1), std::size_t(7), std::size_t(4096)}) {
+            Driver driver;
+            driver.fake.chunkSize = chunk;
+            EXPECT_THAT(driver.Run(list).Effects(), ElementsAre("create C:\\q\\jobsrvr.exe\n -Sremove|show=7"));
+            EXPECT_EQ(driver.InstallDir(), installDir) << chunk;
+        }
     }
 }
 
