@@ -57,7 +57,6 @@ TEST(RunLog, EachEventIsOneTimedLineInThePlansWords) {
         std::vector<std::string> lines;  // in this order, each somewhere in the log
         Args arguments = {"-a", "-p", kList, "-l", kLog};
     };
-    const std::string parameters = "SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters";
     const Case cases[] = {
         {"head line, list line and row, a program that ends, the end line",
          "\"C:\\Quorvan\\bin\\mgmtsrvr.exe\"\r\n\x01\0x\n"s,
@@ -82,21 +81,6 @@ TEST(RunLog, EachEventIsOneTimedLineInThePlansWords) {
              f.escapeAfterTicks[1] = 2;
          },
          {"nogui remove tcp: started", "nogui remove tcp: the wait was ended after ", "; the program runs on"}},
-        {"IIS 3: the filter list written back", "C:\\w3\\isapi.dll\nIIS_VER=3\n",
-         [&](FakePlatform& f) {
-             f.AddKey(parameters);
-             f.keys[parameters]["Filter DLLs"] = std::string("C:\\a.dll,C:\\w3\\isapi.dll") + '\0';
-         },
-         {"line 2, row 6 IIS version: IIS_VER=3\\n", "run net stop w3svc: started",
-          "set-value " + parameters + "\\Filter DLLs -> \"C:\\a.dll\": done"}},
-        {"IIS 4: the metabase's key and load order", "IIS_VER=4\n",
-         [](FakePlatform& f) {
-             f.metabase = std::make_unique<FakeMetabase>(f);
-             f.metabase->keys = {"/LM/W3SVC/Filters", "/LM/W3SVC/Filters/isapi"};
-             f.metabase->data[{"/LM/W3SVC/Filters", 2040}].text = u"sspifilt,isapi";
-         },
-         {"metabase-delete-key /LM/W3SVC/Filters/isapi: done",
-          "metabase-set-data /LM/W3SVC/Filters identifier 2040 -> \"sspifilt\": done", "run net stop w3svc"}},
         {"a filter key already gone, and a failing metabase write that names its error", "IIS_VER=4\n",
          [](FakePlatform& f) {
              f.metabase = std::make_unique<FakeMetabase>(f);
@@ -107,14 +91,14 @@ TEST(RunLog, EachEventIsOneTimedLineInThePlansWords) {
          {"metabase-delete-key /LM/W3SVC/Filters/isapi: already gone (not found)",
           "metabase-set-data /LM/W3SVC/Filters identifier 2040 -> \"\": failed: system text for 5 (error 5)",
           "box [ERROR] \"system text for "}},
-        {"obj.conf: the earlier copy moved aside, the copy, the rewrite", std::string(kConfig) + "\n",
+        // What the run spelt relatively is named by the full path it reached, the spelling beside it.
+        {"obj.conf named relatively", "ns\\config\\OBJ~1.CON\n",
          [](FakePlatform& f) {
-             f.AddFile(kConfig, "Init fn=a\n");
-             f.AddFile(std::string(kConfig) + ".tmp", "earlier");
+             f.readsAgainstCurrentDirectory = true;
+             f.AddFile("C:\\work\\ns\\config\\OBJ~1.CON", "Init fn=a\n");
          },
-         {"rename C:\\ns\\config\\OBJ~1.CON.tmp -> C:\\ns\\config\\OBJ~1.CON.tmp.1: done",
-          "write-file C:\\ns\\config\\OBJ~1.CON.tmp: done", "rewrite-config C:\\ns\\config\\OBJ~1.CON: done",
-          "delete-file C:\\ns\\config\\OBJ~1.CON.tmp: done"}},
+         {"write-file C:\\work\\ns\\config\\OBJ~1.CON.tmp (as spelt ns\\config\\OBJ~1.CON.tmp): done",
+          "rewrite-config C:\\work\\ns\\config\\OBJ~1.CON (as spelt ns\\config\\OBJ~1.CON): done"}},
         {"obj.conf: an earlier copy that cannot be moved aside", std::string(kConfig) + "\n",
          [](FakePlatform& f) {
              f.AddFile(kConfig, "Init fn=a\n");
