@@ -63,6 +63,7 @@ if ! install "${missing[@]}"; then
   [ "${#rest[@]}" -ne "${#missing[@]}" ] || exit 1
   echo "install-deps: the 32-bit Wine did not install (above); the rest without it (the tests then use the 64-bit Wine)"
   $SUDO dpkg --configure -a >/dev/null 2>&1 || true
+  [ "${#rest[@]}" -ne 0 ] || exit 0
   install "${rest[@]}"
   missing=("${rest[@]}")
 fi
