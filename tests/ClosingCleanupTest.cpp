@@ -123,6 +123,7 @@ TEST(ClosingCleanup, InstallDirectoryIsOfferedOnlyWhenNamedEnterableAndInteracti
     };
     const Line lines[] = {
         {".\\", "C:\\Quorvan", {}, nullptr},
+        {". .", "C:\\Quorvan", {}, nullptr},
         {"X:\\Program Files", nullptr, {"X:\\", "C:\\"}, nullptr},
         {"X:\\", nullptr, {"X:\\", "C:\\Quorvan"}, nullptr},
         {"Data", "C:\\Quorvan", {}, "C:\\Quorvan\\Data"},
@@ -408,6 +409,14 @@ TEST(ClosingCleanup, RootGuardKnowsEveryFolderTheSystemShares) {
          [](FakePlatform& f) {
              f.shellFolders = {{0x23, "C:\\SHARED~1"}};
              f.shortNames["C:\\Shared Data"] = "C:\\SHARED~1";
+             f.lacksFileIdentities = f.lacksFinalPathNames = f.lacksLongPathNames = true;
+         },
+         false},
+        {"the folder above one the system names but has not made, by its 8.3 name on Windows 95",
+         "C:\\APPSDI~1\\Quorvan\\QvUninst.txt",
+         [](FakePlatform& f) {
+             f.shellFolders = {{0x2b, "C:\\Apps Dir\\Common Files"}};
+             f.shortNames["C:\\Apps Dir"] = "C:\\APPSDI~1";
              f.lacksFileIdentities = f.lacksFinalPathNames = f.lacksLongPathNames = true;
          },
          false},

@@ -193,6 +193,7 @@ TEST(UninstallList, IisVersionChoosesMetabaseBeforeStopOrStopBeforeRegistry) {
         {"IIS_VER=4\n", metabase, true},
         {"IIS_VER=5\n", metabase, true},
         {"IIS_VER=", registry(""), false},
+        {"IIS_VER=4", metabase, true},  // the last line, without a line feed
         {"xIIS_VER=4\n", registry(""), false},
         {"  IIS_VER=5\n", registry(""), false},
         // The number as atoi reads it: blanks, a sign, digits up to the first other character.
