@@ -59,13 +59,14 @@ TEST(RunLog, EachEventIsOneTimedLineInThePlansWords) {
     };
     const Case cases[] = {
         {"head line, list line and row, a program that ends, the end line",
-         "\"C:\\Quorvan\\bin\\mgmtsrvr.exe\"\r\n\x01\0x\n"s,
+         "\"C:\\Quorvan\\bin\\mgmtsrvr.exe\"\r\n\x01\0x\x7f\n"s + std::string(210, 'y') + "\n",
          [](FakePlatform& f) { f.commandLine = "QvUnInstall.exe -a -p list -l log"; },
          {"+0.000 start 2026-12-09 08:30:05 UTC, QvUnInstall ", ", computer QVTEST, Windows 4.0 build 0, platform 2, "
           "command line QvUnInstall.exe -a -p list -l log\r\n",
           "line 1, row 1 service (Management Server): \"C:\\Quorvan\\bin\\mgmtsrvr.exe\"\\n\r\n",
           "run \"C:\\Quorvan\\bin\\mgmtsrvr.exe\"\\n -Sremove: started", "-Sremove: ended after 0.",
-          "line 2, row 11 ignored: \\x01\\x00x\\n\r\n", "closing clean-up", "delete-file C:\\Quorvan\\QvUninst.txt: done",
+          "line 2, row 11 ignored: \\x01\\x00x\\x7F\\n\r\n", "line 3, row 10 install directory: yyy",
+          "line 3 piece 2, row 10 install directory: yyyyyyyyyyy\\n\r\n", "closing clean-up", "delete-file C:\\Quorvan\\QvUninst.txt: done",
           "end: no outcome shown, exit status 0"}},
         {"a usage box shown before the log opens", "", [](FakePlatform&) {},
          {"+0.000 start ", "box [Usage] \"Invalid command line option: x\\n\\nUsage: ", "end: no outcome shown"},
@@ -107,6 +108,12 @@ TEST(RunLog, EachEventIsOneTimedLineInThePlansWords) {
          },
          {"rename C:\\ns\\config\\OBJ~1.CON.tmp -> C:\\ns\\config\\OBJ~1.CON.tmp.1: failed: system text for 32 (error 32)",
           "box [Information] \"Cannot move the file C:\\ns\\config\\OBJ~1.CON.tmp aside"}},
+        {"obj.conf: a copy that cannot be written whole", std::string(kConfig) + "\n",
+         [](FakePlatform& f) {
+             f.AddFile(kConfig, "Init fn=a\nService fn=b\n");
+             f.writeErrorAfter[std::string(kConfig) + ".tmp"] = 4;
+         },
+         {"write-file C:\\ns\\config\\OBJ~1.CON.tmp: failed: system text for "}},
         {"a folder that cannot go, with the shell's code and the system's text", "C:\\Quorvan\\Server\n",
          [](FakePlatform& f) {
              f.AddFile("C:\\Quorvan\\Server\\x.dll", "MZ");
