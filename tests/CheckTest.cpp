@@ -571,6 +571,7 @@ TEST(Check, AReadOnlyConfigurationIsForetoldAsTheRunMeetsIt) {
     for (FakePlatform* machine : {&planned, &real}) {
         LayOut(*machine);
         machine->fileAttributes[config] = qv::kFileAttributeReadOnly;
+        machine->AddFile(config + ".tmp.1", "an older copy");  // so the earlier copy goes on to .tmp.2, foretold too
     }
     const std::deque<int> yes = {qv::kIdYes, qv::kIdYes, qv::kIdYes};
     const qv::check::PreviewOptions options = Options(yes);
