@@ -292,6 +292,13 @@ TEST(Check, JsonHoldsEveryPieceTheCleanupAndTheWarnings) {
     EXPECT_THAT(out, HasSubstr("\"listDeleted\":true"));
     EXPECT_THAT(out, HasSubstr("{\"code\":\"unquoted-program\",\"line\":1,"));
     EXPECT_THAT(out, HasSubstr("{\"kind\":\"box\",\"target\":\"You have completed uninstall.\""));
+    // A silent run removes no folder: that is why it keeps one, whatever the guard would say of it.
+    options.silent = true;
+    machine.AddFile(kList, "C:\\WINDOWS\n" + kIsu);
+    machine.AddFolder("C:\\WINDOWS");
+    qv::check::RunCheck(machine.platform, options, out);
+    EXPECT_THAT(out, HasSubstr("\"kept\":[{\"target\":\"C:\\\\WINDOWS\",\"fullTarget\":\"C:\\\\WINDOWS\",\"why\":\"a "
+                               "silent run never removes it\"}"));
 }
 
 TEST(Check, CommandLineIsTakenAsTheUsageSays) {
@@ -466,6 +473,11 @@ TEST(Verify, WhatTheRunLeftUndoneIsNamedWithTheQuestionItNeeded) {
           "not checkable  delete folder Q:\\Quorvan and all it holds (flags 0x450): drive Q: is not there"},
          "the log says: +0.000 delete-file Q:\\Quorvan\\QvUninst.txt: failed: system text for 32 (error 32)\n", [&](FakePlatform& m) { m.AddFile(onQ, m.files[kList]); }, [](FakePlatform& m) { m.missingDrives = {'Q'}; },
          onQ},
+        // A metabase that says "file not found" of a key says it is not there, as for "path not found".
+        {"the metabase's own word for gone", yes, [](FakePlatform&) {}, 1, 1,
+         {"done           delete metabase key /LM/W3SVC/Filters/isapi\n",
+          "not done       set metabase /LM/W3SVC/Filters identifier 2040: \"sspifilt\": its key is not there"},
+         "", [](FakePlatform&) {}, [](FakePlatform& m) { m.metabase->failures["OpenKey"] = qv::kHresultFileNotFound; }},
         {"a list on a share", yes, [&](FakePlatform& m) { m.AddFile(onShare, m.files[kList]); }, 1, 0,
          {"not checkable  delete file \\\\files\\qv\\Quorvan\\QvUninst.txt: on the network\n"},
          "", [&](FakePlatform& m) { m.AddFile(onShare, m.files[kList]); }, [](FakePlatform&) {}, onShare},
@@ -588,6 +600,10 @@ TEST(Check, AReadOnlyConfigurationIsForetoldAsTheRunMeetsIt) {
     EXPECT_THAT(out, HasSubstr("line 6 foreseen-failure: The run meets a failure on line 6: rewrite " + config));
     EXPECT_THAT(NotDone(real, plan), Contains(StartsWith("rewrite-config " + config + ": a line still holds the web gateway's "
                                                         "begin marker; as the plan foresaw that it fails")));
+    // The restored text the run kept is a file; a folder in its place is no such file.
+    real.files.erase(config + ".tmp");
+    real.directories.insert(config + ".tmp");
+    EXPECT_THAT(NotDone(real, plan), Contains(StartsWith("write-file " + config + ".tmp: a folder stands there;")));
 }
 
 }  // namespace

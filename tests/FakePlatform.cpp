@@ -630,7 +630,7 @@ bool FakePlatform::FormatMessageA(unsigned long flags, unsigned long messageId, 
     Require(flags == 0x1300 && languageId == qv::kLangUserDefault,
             "system texts are asked for with flags 0x1300 in the user's language");
     if (codesWithoutText.count(messageId)) return false;
-    text = "system text for " + std::to_string(messageId);
+    text = "system text for " + std::to_string(messageId) + (textsEndInBlankAndCrLf ? " \r\n" : "");
     return true;
 }
 

@@ -132,6 +132,7 @@ public:
     // say ERROR_ALREADY_EXISTS; a redirector passing on a server's DOS error says ERROR_FILE_EXISTS (80).
     unsigned long nameTakenError = qv::kErrorAlreadyExists;
     std::set<unsigned long> codesWithoutText;  // FormatMessage gives nothing for these
+    bool textsEndInBlankAndCrLf = false;       // as some of the system's own texts do
     std::set<unsigned long> codesWithInserts;  // their text can only be had with its inserts left
 
     // --- Script ---

@@ -71,10 +71,13 @@ TEST(RunLog, EachEventIsOneTimedLineInThePlansWords) {
         {"a usage box shown before the log opens", "", [](FakePlatform&) {},
          {"+0.000 start ", "box [Usage] \"Invalid command line option: x\\n\\nUsage: ", "end: no outcome shown"},
          {"-x", "-l", kLog}},
-        {"a program that cannot start, with the system's text", "C:\\bin\\portinst.exe\n",
-         [](FakePlatform& f) { f.startErrors["C:\\bin\\portinst.exe"] = qv::kErrorFileNotFound; },
+        {"a program that cannot start, with the system's text on one line", "C:\\bin\\portinst.exe\n",
+         [](FakePlatform& f) {
+             f.startErrors["C:\\bin\\portinst.exe"] = qv::kErrorFileNotFound;
+             f.textsEndInBlankAndCrLf = true;
+         },
          {"run C:\\bin\\portinst.exe\\n nogui remove tcp: Cannot run: system text for 2 (error 2)",
-          "box [Error] \"system text for 2\" -> ok", "box [QvUnInstall] \"Cannot run C:\\bin\\portinst.exe\\n nogui "
+          "box [Error] \"system text for 2 \\r\\n\" -> ok", "box [QvUnInstall] \"Cannot run C:\\bin\\portinst.exe\\n nogui "
                                                      "remove tcp. File not found!\" -> ok"}},
         {"a wait ended by Escape", "C:\\bin\\portinst.exe\n",
          [](FakePlatform& f) {
