@@ -124,8 +124,6 @@ private:
 
     std::string ErrorText(unsigned long code) { return qv::ErrorText(machine_.errors, code); }
 
-    static bool IsNotFound(unsigned long error) { return error == kErrorFileNotFound || error == kErrorPathNotFound; }
-
     // The drive path to look at, or empty with `why` set: a share is never
     // looked at (that would hand this user's credentials to its server).
     std::string Lookable(const std::string& path, std::string& why) {
@@ -336,8 +334,7 @@ private:
     HResult metabaseResult_ = 0;
 };
 
-// A text of the report's JSON: control bytes as the log shows them.
-std::string Shown(const std::string& text) { return JsonText(VisibleControls(text)); }
+// The report's JSON with each text's control bytes as the log shows them.
 nlohmann::ordered_json Shown(nlohmann::ordered_json json) {
     if (json.is_string()) return VisibleControls(json.get<std::string>());  // UTF-8 bytes stand as they are
     if (json.is_object() || json.is_array())
@@ -461,32 +458,32 @@ std::string RenderVerification(const Plan& plan, const Verification& verificatio
             step["state"] = StateName(s.state);
             if (!s.why.empty()) step["why"] = JsonText(s.why);
             if (!s.log.empty()) step["log"] = JsonText(s.log);
-            steps.push_back(Shown(step));
+            steps.push_back(step);
         }
         for (const Leftover& l : verification.leftovers) {
-            Json leftover = {{"kind", LeftoverKindName(l.kind)}, {"target", Shown(l.target)}, {"state", l.unknown ? "unknown" : "there"}};
-            if (!l.why.empty()) leftover["why"] = Shown(l.why);
+            Json leftover = {{"kind", LeftoverKindName(l.kind)}, {"target", JsonText(l.target)}, {"state", l.unknown ? "unknown" : "there"}};
+            if (!l.why.empty()) leftover["why"] = JsonText(l.why);
             leftovers.push_back(leftover);
         }
         for (const KeptFound& k : verification.kept) {
-            Json folder = {{"target", Shown(k.folder.target)}};
-            if (!k.folder.fullTarget.empty()) folder["fullTarget"] = Shown(k.folder.fullTarget);
+            Json folder = {{"target", JsonText(k.folder.target)}};
+            if (!k.folder.fullTarget.empty()) folder["fullTarget"] = JsonText(k.folder.fullTarget);
             folder["state"] = KeptStateName(k.state);
-            if (!k.why.empty()) folder["why"] = Shown(k.why);
-            folder["keptBecause"] = Shown(k.folder.why);
+            if (!k.why.empty()) folder["why"] = JsonText(k.why);
+            folder["keptBecause"] = JsonText(k.folder.why);
             kept.push_back(folder);
         }
         const Json out = {{"verified", verification.Complete()},
-                          {"plan", Shown(planFile)},
-                          {"listPath", Shown(plan.listPath)},
-                          {"plannedOn", Shown(plan.machineName)},
-                          {"plannedAt", Shown(plan.time)},
-                          {"machineName", Shown(verification.machineName)},
+                          {"plan", JsonText(planFile)},
+                          {"listPath", JsonText(plan.listPath)},
+                          {"plannedOn", JsonText(plan.machineName)},
+                          {"plannedAt", JsonText(plan.time)},
+                          {"machineName", JsonText(verification.machineName)},
                           {"sameMachine", verification.sameMachine},
                           {"steps", steps},
                           {"leftovers", leftovers},
                           {"kept", kept}};
-        return out.dump(-1, ' ', true) + "\n";
+        return Shown(out).dump(-1, ' ', true) + "\n";
     }
     // Each text of the plan and the machine as the log shows it: no byte of theirs starts a line of its own.
     std::string out;

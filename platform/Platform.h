@@ -39,6 +39,8 @@ enum : unsigned long {
     kErrorMoreData = 234,
 };
 enum : unsigned short { kSwShow = 5, kSwShowMinNoActive = 7 };
+// "File not found" or "path not found": nothing is there.
+constexpr bool IsNotFound(unsigned long error) { return error == kErrorFileNotFound || error == kErrorPathNotFound; }
 enum : unsigned long { kWaitObject0 = 0, kWaitTimeout = 0x102 };
 
 using Handle = std::uintptr_t;  // an opaque system handle; 0 is none

@@ -11,8 +11,6 @@ namespace qv {
 
 namespace {
 
-bool IsNotFound(unsigned long error) { return error == kErrorFileNotFound || error == kErrorPathNotFound; }
-
 Step Named(StepKind kind, std::string target, std::string detail = std::string()) {
     Step step;
     step.kind = kind;
