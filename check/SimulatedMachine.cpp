@@ -111,7 +111,7 @@ bool SimulatedMachine::Gone(const std::string& where) const {
                        [&](const std::string& gone) { return PathWithin(where, gone); });
 }
 
-int SimulatedMachine::Show(const std::string& text, const std::string& title, unsigned style) {
+int SimulatedMachine::Show(const std::string&, const std::string&, unsigned style) {
     int answer = kIdOk;
     if ((style & kMbTypeMask) == kMbYesNo) {
         answer = options_.answers.empty() ? options_.defaultAnswer : options_.answers.front();

@@ -3,6 +3,7 @@
 // only the calls it changes; the rest reach the layer below as they were made.
 #pragma once
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -118,7 +119,10 @@ protected:
         return lower_.com.CoCreateInstance(clsid, context, iid, object);
     }
 
-    [[noreturn]] void Exit(int status) override { lower_.runtime.Exit(status); }
+    [[noreturn]] void Exit(int status) override {
+        lower_.runtime.Exit(status);
+        std::abort();  // never reached: the exit below does not return
+    }
 
     int RunModal(int templateId, DialogHandler& handler) override { return lower_.dialogs.RunModal(templateId, handler); }
 
