@@ -105,10 +105,10 @@ void RunLog::Write(const std::string& event) {
     }
 }
 
-void RunLog::End(int status) {
+void RunLog::End(int status, const std::string& why) {
     if (!Recording()) return;
     Write(kEndEvent + (outcome_.empty() ? std::string("no outcome shown") : "outcome \"" + outcome_ + "\"") +
-          ", exit status " + std::to_string(status));
+          kExitStatusWords + std::to_string(status) + (why.empty() ? std::string() : kDecidedByWords + why));
     ended_ = true;
     if (file_) file_->Close();
     file_.reset();

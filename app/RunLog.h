@@ -33,8 +33,9 @@ public:
     void Write(const std::string& event);
     // The outcome box the run showed; the end line names it.
     void SetOutcome(const std::string& outcome) { outcome_ = outcome; }
-    // The end line, once: the outcome shown (or none) and the exit status.
-    void End(int status);
+    // The end line, once: the outcome shown (or none), the exit status and,
+    // when known, what decided it.
+    void End(int status, const std::string& why = std::string());
 
     // The system's text for an error code, on one line.
     std::string ErrorText(unsigned long code);
@@ -43,7 +44,10 @@ public:
     void Piece(int line, int piece, int row, const std::string& bytes) override;
     void CleanupBegins() override;
     void Took(const Recorded& recorded) override;
-    void Exiting(int status) override { End(status); }
+    int Exiting(int status, const std::string& why) override {
+        End(status, why);
+        return status;
+    }
 
 private:
     std::string Timed(unsigned long ticks, const std::string& event) const;

@@ -24,14 +24,39 @@ bool IsTheList(Platform& platform, const std::string& logPath, const std::string
 
 UninstallApp::UninstallApp(Platform& platform) : Application(platform), commandLine(platform) {}
 
+bool UninstallApp::StartQuietly() {
+    const bool quiet = verdict && AsksForQuiet(Arguments());
+    if (quiet) verdict->BeQuiet();
+    return quiet;
+}
+
+// A quiet run does nothing without the record it was asked for, nor without anything to do.
+bool UninstallApp::QuietStartRefused() {
+    if (!commandLine.logPath.empty() && !(log && log->IsOpen())) {
+        verdict->Refuse(kExitLogNotOpened, "the log " + commandLine.logPath +
+                                               " cannot be opened, or holds something other than this program's log");
+        return true;
+    }
+    if (commandLine.listPath.empty() && commandLine.deleteDirectory.empty()) {
+        verdict->Refuse(kExitInvalidCommandLine, "the command line names no uninstall list (-p) and no directory (-d)");
+        return true;
+    }
+    std::string full;
+    if (!commandLine.listPath.empty())
+        verdict->Uninstalls(platform_.system.GetFullPathNameA(commandLine.listPath, full) ? full : commandLine.listPath);
+    return false;
+}
+
 bool UninstallApp::InitInstance() {
     // Three-dimensional dialog drawing is the system's own look today; nothing to switch on.
+    const bool quiet = StartQuietly();
     ParseCommandLine(commandLine);
     // The log opens once the options are read, so it holds the usage boxes too.
     if (log && !commandLine.logPath.empty() && !IsTheList(platform_, commandLine.logPath, commandLine.listPath))
         log->Open(commandLine.logPath);
     if (log && !log->IsOpen()) log->Discard();
     if (commandLine.invalidOption) return false;
+    if (quiet && QuietStartRefused()) return false;
 
     // -d comes first and asks nothing; only an empty directory can go.
     if (!commandLine.deleteDirectory.empty()) platform_.files.RemoveDirectoryA(commandLine.deleteDirectory);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/RunLog.h"
+#include "app/RunVerdict.h"
 #include "app/UninstallCommandLineInfo.h"
 #include "platform/Framework.h"
 #include "uninstall/UninstallList.h"
@@ -23,6 +24,12 @@ public:
     std::string listPath;
     ListObserver* observer = nullptr;  // a preview, or the run's log, watches the driver
     RunLog* log = nullptr;             // opened with -l
+    RunVerdict* verdict = nullptr;     // between the recorder and the log: what a quiet run ends with
+
+private:
+    // -q: the verdict is told before the first box, and what start-up alone decides.
+    bool StartQuietly();
+    bool QuietStartRefused();
 };
 
 }  // namespace qv

@@ -4,6 +4,14 @@ namespace qv {
 
 int pendingOption = None;
 
+const char kUsageTitle[] = "Usage";
+
+bool AsksForQuiet(const std::vector<std::string>& arguments) {
+    for (std::size_t i = 1; i < arguments.size(); ++i)
+        if (arguments[i] == "-q" || arguments[i] == "/q") return true;
+    return false;
+}
+
 UninstallCommandLineInfo::UninstallCommandLineInfo(Platform& platform) : platform_(platform) {
     // One parser per process; starting it afresh keeps each parse on its own.
     pendingOption = None;
@@ -27,6 +35,10 @@ void UninstallCommandLineInfo::ParseSwitch(const std::string& token) {
         pendingOption = ExpectDirectory;
     } else if (token == "l") {
         pendingOption = ExpectLogPath;
+    } else if (token == "q") {
+        // Quiet takes no value: a token after it is rejected, not swallowed as after -a.
+        pendingOption = None;
+        silent = quiet = true;
     } else {
         ShowUsage(token);
         invalidOption = true;
@@ -66,7 +78,7 @@ void UninstallCommandLineInfo::ShowUsage(const std::string& token) {
                              "QvUnInstall -p path\\QvUninst.txt to uninstall Quorvan product specified in QvUninstall.txt.\n"
                              "QvUnInstall -d directory to delete directory.\n"
                              "QvUnInstall -a silent uninstall.\n";
-    platform_.boxes.Show(text, "Usage", kMbOk);
+    platform_.boxes.Show(text, kUsageTitle, kMbOk);
 }
 
 }  // namespace qv

@@ -1,7 +1,9 @@
-// The uninstaller's options: -p list, -a (silent), -d directory, and -l log.
+// The uninstaller's options: -p list, -a (silent), -d directory, -l log and
+// -q (quiet: silent, and no box is ever shown).
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/Framework.h"
 
@@ -10,6 +12,12 @@ namespace qv {
 // What the parser waits for between tokens; one process-wide value.
 enum PendingOption { None = 0, ExpectListPath = 1, AfterSilent = 2, ExpectDirectory = 3, ExpectLogPath = 4 };
 extern int pendingOption;
+
+extern const char kUsageTitle[];  // "Usage"
+
+// Whether -q (or /q) stands anywhere among the arguments (the program's name
+// first): it holds from the first token on, the usage boxes included.
+bool AsksForQuiet(const std::vector<std::string>& arguments);
 
 class UninstallCommandLineInfo : public CommandLineInfo {
 public:
@@ -21,6 +29,7 @@ public:
     std::string deleteDirectory;
     std::string logPath;  // where the run writes what it did; empty: nowhere
     bool silent = false;
+    bool quiet = false;  // -q: implies silent
     bool invalidOption = false;
 
 private:

@@ -13,10 +13,11 @@ namespace {
 // The usage, naming the program that prints it.
 std::string Usage(const std::string& program) {
     const std::string indent(program.size(), ' ');
-    return "usage: " + program + " [--json] [--silent] [--answer yes|no] [--answers YN...] [--log-stays] [--machine]\n" +
+    return "usage: " + program + " [--json] [--silent] [--quiet] [--answer yes|no] [--answers YN...] [--log-stays] [--machine]\n" +
            "       " + indent + " LIST [LIST_PATH_AS_GIVEN]\n" +
            "       " + program + " [--json] --verify PLAN [--log RUN_LOG]\n" +
            "Shows what QvUnInstall -p LIST_PATH_AS_GIVEN would do with the uninstall list LIST, changing nothing;\n"
+           "--quiet previews QvUnInstall -q: no box shown, and the exit status it ends with;\n"
            "with --json the preview is a plan to keep. --verify tells which of a kept plan's changes this machine shows;\n"
            "with --log, the line of the run's log (QvUnInstall -l) that says why a step is not done.\n";
 }
@@ -50,6 +51,8 @@ CheckCommand ParseCheckArguments(const std::vector<std::string>& arguments) {
             o.runLog = arguments[++i];
         } else if (a == "--silent") {
             o.silent = true;
+        } else if (a == "--quiet") {
+            o.silent = o.quiet = true;
         } else if (a == "--machine") {
             o.machine = true;
         } else if (a == "--log-stays") {

@@ -97,6 +97,7 @@ void from_json(const Json& document, Plan& plan) {
     ReadText(document, "machineName", plan.machineName);
     ReadText(document, "time", plan.time);
     plan.silent = Flag(document, "silent");
+    plan.quiet = document.contains("quiet") && Flag(document, "quiet");
     plan.logStays = Flag(document, "logStays");
     plan.listDeleted = Flag(document, "listDeleted");
     for (const char* part : {"startup", "pieces", "cleanup"})
@@ -118,6 +119,13 @@ void from_json(const Json& document, Plan& plan) {
         }))
         throw PlanError("\"listDeleted\" is true, but no step deletes the list");
     plan.kept = ReadKept(document);
+    if (const auto status = document.find("exitStatus"); status != document.end()) {
+        if (!status->is_number_unsigned() || status->get<unsigned long long>() > 0x7FFFFFFFull)
+            throw PlanError("\"exitStatus\" is not an exit status");
+        plan.exitStatus = static_cast<int>(status->get<unsigned long long>());
+        if (document.contains("exitDecidedBy") && !document.at("exitDecidedBy").is_null())
+            ReadText(document, "exitDecidedBy", plan.exitDecidedBy);
+    }
 }
 
 void to_json(Json& json, const KeptFolder& folder) {

@@ -29,10 +29,13 @@ struct Plan {
     std::string machineName;
     std::string time;
     bool silent = false;
+    bool quiet = false;    // QvUnInstall -q
     bool logStays = false;
     bool listDeleted = false;
     std::vector<Step> steps;  // before the list, each piece's in turn, then the clean-up's
     std::vector<KeptFolder> kept;  // none in plans written before they were kept
+    int exitStatus = -1;   // the status the run will end with; -1 in plans written before it was kept
+    std::string exitDecidedBy;
 };
 
 // A plan's document read; throws PlanError for one that is no plan of this version.

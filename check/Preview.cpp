@@ -98,12 +98,13 @@ public:
                 steps_.push_back(assumed);
             }
     }
-    void Exiting(int status) override {
+    int Exiting(int status, const std::string&) override {
         Step exit;
         exit.kind = StepKind::Exit;
         exit.target = std::to_string(status);
         exit.piece = piece_;
         steps_.push_back(exit);
+        return status;
     }
 
 private:
@@ -183,16 +184,22 @@ Preview MakePreview(Platform& reading, const PreviewOptions& options) {
 
     SimulatedMachine machine(reading, options);
     Planner planner(machine, preview);
-    Recorder recorder(machine.Get(), planner);
+    RunVerdict verdict(planner);
+    Recorder recorder(machine.Get(), verdict);
 
     UninstallApp app(recorder.Get());
     app.observer = &recorder.Lines();
+    app.verdict = &verdict;
     std::vector<std::string> arguments = {"QvUnInstall.exe", "-p", options.listPath};
-    if (options.silent) arguments.push_back("-a");
+    if (options.silent) arguments.push_back(options.quiet ? "-q" : "-a");
     app.SetArguments(arguments);
     try {
         app.InitInstance();
     } catch (const PlannedExit&) {  // the uninstaller ends the program here; the steps so far stand
+    }
+    if (options.quiet) {
+        preview.exitStatus = verdict.Status();
+        preview.exitWhy = verdict.Why();
     }
 
     const std::vector<Step> steps = Attributed(planner.Steps());
@@ -248,7 +255,8 @@ std::string Machine(const PreviewOptions& options) {
 }  // namespace
 
 std::string RenderPlain(const Preview& preview, const PreviewOptions& options) {
-    std::string out = "QvUnInstall " + std::string(options.silent ? "-a " : "") + "-p " + options.listPath + "\n";
+    std::string out = "QvUnInstall " + std::string(options.quiet ? "-q " : options.silent ? "-a " : "") + "-p " +
+                      options.listPath + "\n";
     out += "  list read from " + options.listFile + "\n  machine: " + Machine(options) + "\n  assumed: " +
            Assumption(preview, options) + "\n  outside programs are taken to succeed\n";
     for (const Step& step : preview.startup) out += "  " + Describe(step) + "\n";
@@ -272,6 +280,8 @@ std::string RenderPlain(const Preview& preview, const PreviewOptions& options) {
     if (!preview.kept.empty()) out += "\nthe product's folders that would stay:\n";
     for (const KeptFolder& folder : preview.kept)
         out += "  " + Spelt(folder.target, folder.fullTarget) + ": " + folder.why + "\n";
+    if (options.quiet)
+        out += "\nexit status " + std::to_string(preview.exitStatus) + ", decided by " + Visible(preview.exitWhy) + "\n";
     out += "\nwarnings: " + std::to_string(preview.warnings.size()) + "\n";
     for (const Warning& warning : preview.warnings)
         out += "  " + (warning.line ? "line " + std::to_string(warning.line) + " " : std::string()) + warning.code +
@@ -286,6 +296,7 @@ std::string RenderJson(const Preview& preview, const PreviewOptions& options) {
                 {"listPath", JsonText(options.listPath)},
                 {"fullListPath", JsonText(preview.fullListPath)},
                 {"silent", options.silent},
+                {"quiet", options.quiet},
                 {"answers", Answers(options)},
                 {"defaultAnswer", AnswerName(options.defaultAnswer)},
                 {"logStays", options.logStays},
@@ -316,6 +327,8 @@ std::string RenderJson(const Preview& preview, const PreviewOptions& options) {
     out["cleanup"] = preview.cleanup;
     out["listDeleted"] = preview.listDeleted;
     out["kept"] = preview.kept;
+    out["exitStatus"] = preview.exitStatus;
+    out["exitDecidedBy"] = options.quiet ? Json(JsonText(preview.exitWhy)) : Json();
     out["warnings"] = preview.warnings;
     return out.dump(-1, ' ', true) + "\n";  // ASCII only: code-page bytes as \u00XX
 }

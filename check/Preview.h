@@ -14,6 +14,7 @@ namespace qv::check {
 
 struct PreviewOptions : PlanningOptions {
     bool silent = false;
+    bool quiet = false;  // QvUnInstall -q: silent, and no box shown
     bool json = false;
     bool machine = false;  // the reading platform is the live machine
     std::string time;      // when the plan is made
@@ -34,6 +35,8 @@ struct Preview {
     std::string fullListPath;  // where the run starts
     std::vector<KeptFolder> kept;  // the product's folders the run leaves where they are
     std::vector<std::string> removedLogs;
+    int exitStatus = 0;     // what the run ends with: a quiet run's own, else the framework's 0
+    std::string exitWhy;    // what decides a quiet run's status
     std::string machineName;
 };
 

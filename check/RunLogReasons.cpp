@@ -21,7 +21,8 @@ const std::string* LastLine(const RunLogLines& log, Wanted wanted) {
 
 // The line the run wrote for this change, whatever its outcome.
 bool IsChangeOf(const LoggedStep& logged, const Step& step) {
-    return SameStep(logged, step) && logged.outcome != Outcome::Answered && logged.outcome != Outcome::Started;
+    return SameStep(logged, step) && logged.outcome != Outcome::Answered && logged.outcome != Outcome::NotShown &&
+           logged.outcome != Outcome::Started;
 }
 
 }  // namespace
@@ -82,7 +83,9 @@ bool SettledByTheLog::Settle(const Step& step, bool& done, std::string& why) {
         next_ = i + 1;
         if (step.kind == StepKind::Box) {
             done = logged.said == AnswerName(step.answer);
-            why = "by the log: shown, answered " + logged.said + (done ? "" : ", not " + std::string(AnswerName(step.answer)));
+            why = (logged.outcome == Outcome::NotShown ? "by the log: not shown (quiet run), taken as "
+                                                       : "by the log: shown, answered ") +
+                  logged.said + (done ? "" : ", not " + std::string(AnswerName(step.answer)));
             return true;
         }
         if (logged.outcome == Outcome::CannotRun) {

@@ -8,6 +8,7 @@
 #include "platform/FullPathModel.h"
 #include "check/ReadOnly.h"
 #include "check/RunLogReasons.h"
+#include "record/LogLine.h"
 #include "runner/ShowLastError.h"
 #include "text/PathText.h"
 #include "text/Text.h"
@@ -361,6 +362,9 @@ void AddLeftover(Verification& verification, LeftoverKind kind, const std::strin
 // the failure of a change that can't be looked at. A step not done gets the
 // log's word on why.
 void SettleByTheLog(const RunLogLines& log, Verification& verification) {
+    int status = 0;
+    if (ReadExitStatus(EventOf(log.lines.back()), status, verification.exitStatus.decidedBy))
+        verification.exitStatus.logged = status;
     SettledByTheLog settled(log);
     for (VerifiedStep& step : verification.steps) {
         if (step.state == StepState::NotDone) {
@@ -377,7 +381,7 @@ void SettleByTheLog(const RunLogLines& log, Verification& verification) {
 }  // namespace
 
 bool Verification::Complete() const {
-    if (!leftovers.empty()) return false;
+    if (!leftovers.empty() || exitStatus.Differs()) return false;
     for (const VerifiedStep& step : steps)
         if (step.needed && step.state != StepState::Done) return false;
     return true;
@@ -414,6 +418,7 @@ Verification Verify(Platform& machine, const Plan& plan) {
     Verification verification;
     if (!machine.system.GetComputerNameA(verification.machineName)) verification.machineName.clear();
     verification.sameMachine = FoldedCase(verification.machineName) == FoldedCase(plan.machineName);
+    verification.exitStatus.planned = plan.exitStatus;
     Checker checker(machine);
     for (std::size_t i = 0; i < plan.steps.size(); ++i) {
         if (RoleOf(plan.steps[i].kind) == StepRole::Note) continue;
@@ -473,7 +478,7 @@ std::string RenderVerification(const Plan& plan, const Verification& verificatio
             folder["keptBecause"] = JsonText(k.folder.why);
             kept.push_back(folder);
         }
-        const Json out = {{"verified", verification.Complete()},
+        Json out = {{"verified", verification.Complete()},
                           {"plan", JsonText(planFile)},
                           {"listPath", JsonText(plan.listPath)},
                           {"plannedOn", JsonText(plan.machineName)},
@@ -483,6 +488,10 @@ std::string RenderVerification(const Plan& plan, const Verification& verificatio
                           {"steps", steps},
                           {"leftovers", leftovers},
                           {"kept", kept}};
+        const ExitStatusHeld& status = verification.exitStatus;
+        const auto known = [](int value) { return value >= 0 ? Json(value) : Json(); };
+        out["exitStatus"] = {{"planned", known(status.planned)}, {"logged", known(status.logged)}, {"held", !status.Differs()}};
+        if (!status.decidedBy.empty()) out["exitStatus"]["decidedBy"] = JsonText(status.decidedBy);
         return Shown(out).dump(-1, ' ', true) + "\n";
     }
     // Each text of the plan and the machine as the log shows it: no byte of theirs starts a line of its own.
@@ -491,7 +500,7 @@ std::string RenderVerification(const Plan& plan, const Verification& verificatio
     if (!verification.sameMachine)
         line("the plan was made on " + plan.machineName + ", not on this machine (" + verification.machineName +
              "): this machine is held to it all the same");
-    line("QvUnInstall " + std::string(plan.silent ? "-a " : "") + "-p " + plan.listPath);
+    line("QvUnInstall " + std::string(plan.quiet ? "-q " : plan.silent ? "-a " : "") + "-p " + plan.listPath);
     line("  plan " + planFile + ", made on " + plan.machineName + (plan.time.empty() ? "" : " at " + plan.time));
     line("  this machine: " + verification.machineName + ", read as it is now");
     line("");
@@ -515,6 +524,14 @@ std::string RenderVerification(const Plan& plan, const Verification& verificatio
         line("  " + Spelt(k.folder.target, k.folder.fullTarget) + ": " + KeptStateName(k.state) + (k.why.empty() ? "" : ", " + k.why) +
              (k.folder.why.empty() ? "" : " (" + k.folder.why + ")"));
     line("");
+    const ExitStatusHeld& status = verification.exitStatus;
+    if (status.planned >= 0 || status.logged >= 0) {
+        line("exit status: " + (status.planned >= 0 ? std::to_string(status.planned) : "none") + " planned, " +
+             (status.logged >= 0 ? std::to_string(status.logged) + " in the log" : "none in the log") +
+             (status.Differs() ? ": not as planned" : "") +
+             (status.decidedBy.empty() ? "" : " (decided by " + Visible(status.decidedBy) + ")"));
+        line("");
+    }
     line(std::to_string(counts[0]) + " done, " + std::to_string(counts[1]) + " not done, " +
          std::to_string(counts[2]) + " not checkable, " + std::to_string(verification.leftovers.size()) +
          " left over: " + (verification.Complete() ? "verified" : "needs a look"));

@@ -41,14 +41,23 @@ struct KeptFound {
     std::string why;  // when unknown
 };
 
+// The exit status the plan foretold, held against the one the run's log
+// ends with: -1 where the plan keeps none, or no log (or no end line) says one.
+struct ExitStatusHeld {
+    int planned = -1, logged = -1;
+    std::string decidedBy;  // as the log's end line says
+    bool Differs() const { return planned >= 0 && logged >= 0 && planned != logged; }
+};
+
 struct Verification {
     std::string machineName;  // of this machine
     bool sameMachine = true;
     std::vector<VerifiedStep> steps;  // the plan's changes, shown boxes and started programs
     std::vector<Leftover> leftovers;
     std::vector<KeptFound> kept;
-    // Every change the plan makes is seen done and nothing of the family is
-    // left or unknown.
+    ExitStatusHeld exitStatus;
+    // Every change the plan makes is seen done, nothing of the family is
+    // left or unknown, and the run ended with the status the plan foretold.
     bool Complete() const;
 };
 

@@ -30,6 +30,7 @@ public:
 
     // The arguments as the C runtime split them, the program's own name first.
     void SetArguments(std::vector<std::string> arguments) { arguments_ = std::move(arguments); }
+    const std::vector<std::string>& Arguments() const { return arguments_; }
 
 protected:
     // Feeds every argument after the program name to `info`, in order.

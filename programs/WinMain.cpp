@@ -1,6 +1,7 @@
 // The program's entry point: the one static application object, run by the
 // framework's main routine with the arguments the C runtime split, over the
-// layer that keeps the run's log when -l asks for one.
+// recorder, which hands every event to the verdict a quiet run ends with and
+// on to the run's log when -l asks for one.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "app/RunLog.h"
+#include "app/RunVerdict.h"
 #include "app/UninstallApp.h"
 #include "platform/win32/Win32Platform.h"
 #include "record/Recorder.h"
@@ -16,7 +18,8 @@
 namespace {
 qv::win32::Win32Platform thePlatform;
 qv::RunLog theLog(thePlatform.Get());
-qv::Recorder theRecorder(thePlatform.Get(), theLog);
+qv::RunVerdict theVerdict(theLog);
+qv::Recorder theRecorder(thePlatform.Get(), theVerdict);
 qv::UninstallApp theApp(theRecorder.Get());
 }  // namespace
 
@@ -31,9 +34,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     InitCommonControlsEx(&controls);
 
     theApp.log = &theLog;
+    theApp.verdict = &theVerdict;
     theApp.observer = &theRecorder.Lines();
     std::vector<std::string> arguments(__argv, __argv + __argc);
-    const int status = qv::RunApplication(theApp, std::move(arguments));
-    theLog.End(status);
-    return status;
+    return theVerdict.Exiting(qv::RunApplication(theApp, std::move(arguments)), std::string());
 }

@@ -20,6 +20,7 @@ const char kCannotRun[] = ": Cannot run: ";
 const char kEndedAfter[] = ": ended after ";
 const char kWaitEnded[] = ": the wait was ended after ";
 const char kRunsOn[] = " (Escape or the close box); the program runs on";
+const char kNotShown[] = " (not shown: quiet run)";
 
 std::string Seconds(unsigned long milliseconds) {
     char text[32];
@@ -64,6 +65,7 @@ std::string OutcomeText(const Recorded& r, const std::string& errorText) {
     case Outcome::AlreadyGone: return kAlreadyGone;
     case Outcome::Failed: return kFailed + errorText;
     case Outcome::Answered: return std::string(" -> ") + AnswerName(r.step.answer);
+    case Outcome::NotShown: return std::string(" -> ") + AnswerName(r.step.answer) + kNotShown;
     case Outcome::Started: return kStarted;
     case Outcome::CannotRun: return kCannotRun + errorText;
     case Outcome::Ended: return kEndedAfter + Seconds(r.milliseconds);
@@ -98,6 +100,23 @@ void ReadPlace(const std::string& text, LoggedStep& logged) {
 const char kCleanupLine[] = "closing clean-up";
 const char kHeadEvent[] = "start ";
 const char kEndEvent[] = "end: ";
+const char kExitStatusWords[] = ", exit status ";
+const char kDecidedByWords[] = ", decided by ";
+
+bool ReadExitStatus(const std::string& event, int& status, std::string& decidedBy) {
+    // The outcome before the status is one of the run's own two texts; what
+    // decided it comes after, and may hold any words.
+    const std::size_t at = event.find(kExitStatusWords);
+    if (!StartsWith(event, kEndEvent) || at == std::string::npos) return false;
+    const std::size_t from = at + sizeof kExitStatusWords - 1;
+    std::size_t to = from;
+    while (to < event.size() && to - from < 9 && event[to] >= '0' && event[to] <= '9') ++to;
+    if (to == from || (to < event.size() && event.compare(to, sizeof kDecidedByWords - 1, kDecidedByWords) != 0))
+        return false;
+    status = std::stoi(event.substr(from, to - from));
+    decidedBy = to < event.size() ? event.substr(to + sizeof kDecidedByWords - 1) : std::string();
+    return true;
+}
 
 std::string EventOf(const std::string& timedLine) {
     const std::size_t blank = timedLine.find(' ');
@@ -128,8 +147,10 @@ bool ReadStepLine(const std::string& event, LoggedStep& logged) {
             return false;
         logged.title = text.substr(1, close - 1);
         logged.place = logged.spelt = text.substr(close + 3, arrow - close - 3);
-        logged.outcome = Outcome::Answered;
         logged.said = text.substr(arrow + 5);
+        const bool shown = !EndsWith(logged.said, kNotShown);
+        logged.outcome = shown ? Outcome::Answered : Outcome::NotShown;
+        if (!shown) logged.said.resize(logged.said.size() - (sizeof kNotShown - 1));
         return true;
     }
     const struct {

@@ -13,6 +13,12 @@ namespace qv {
 extern const char kHeadEvent[];  // "start "
 extern const char kEndEvent[];   // "end: "
 std::string EventOf(const std::string& timedLine);
+// The end line: "end: no outcome shown, exit status 1603, decided by <event>".
+extern const char kExitStatusWords[];  // ", exit status "
+extern const char kDecidedByWords[];   // ", decided by "
+// The exit status an end line names, and what decided it (empty where it
+// says nothing); false when `event` is no end line that names a status.
+bool ReadExitStatus(const std::string& event, int& status, std::string& decidedBy);
 bool IsPieceEvent(const std::string& event);
 
 // "line 3 piece 2, row 9 InstallShield log: <bytes>".

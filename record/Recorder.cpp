@@ -19,6 +19,14 @@ Step Named(StepKind kind, std::string target, std::string detail = std::string()
     return step;
 }
 
+// The button a box that nobody sees is taken to be answered with: OK where
+// that is all it offers, No to a question (its step is then skipped, as a
+// silent run skips it), else Cancel.
+int QuietAnswer(unsigned style) {
+    const unsigned type = style & kMbTypeMask;
+    return type == kMbOk ? kIdOk : type == kMbYesNo ? kIdNo : kIdCancel;
+}
+
 // A removal that finds nothing to remove has the state it wanted.
 Outcome OutcomeOf(bool done, bool removal, unsigned long error) {
     return done ? Outcome::Done : removal && IsNotFound(error) ? Outcome::AlreadyGone : Outcome::Failed;
@@ -151,22 +159,25 @@ void Recorder::CleanupBegins() {
     sink_.CleanupBegins();
 }
 
-void Recorder::Shown(const std::string& text, const std::string& title, unsigned style, int answer) {
+void Recorder::Shown(const std::string& text, const std::string& title, unsigned style, int answer, Outcome outcome) {
     Step box = Named(StepKind::Box, text, title);
     box.answer = answer;
     box.style = style;
-    Took({box, Outcome::Answered, 0, 0});
+    Took({box, outcome, 0, 0});
 }
 
+// A quiet run shows no box: each is taken as answered, and recorded so.
 int Recorder::Show(const std::string& text, const std::string& title, unsigned style) {
-    const int answer = lower_.boxes.Show(text, title, style);
-    Shown(text, title, style, answer);
+    const bool quiet = sink_.Quiet();
+    const int answer = quiet ? QuietAnswer(style) : lower_.boxes.Show(text, title, style);
+    Shown(text, title, style, answer, quiet ? Outcome::NotShown : Outcome::Answered);
     return answer;
 }
 
 int Recorder::ShowWide(const std::u16string& text, const std::u16string& title, unsigned style) {
-    const int answer = lower_.boxes.ShowWide(text, title, style);
-    Shown(Narrowed(text), Narrowed(title), style, answer);
+    const bool quiet = sink_.Quiet();
+    const int answer = quiet ? QuietAnswer(style) : lower_.boxes.ShowWide(text, title, style);
+    Shown(Narrowed(text), Narrowed(title), style, answer, quiet ? Outcome::NotShown : Outcome::Answered);
     return answer;
 }
 
@@ -281,8 +292,7 @@ HResult Recorder::CoCreateInstance(const Guid& clsid, unsigned long context, con
 }
 
 void Recorder::Exit(int status) {
-    sink_.Exiting(status);
-    lower_.runtime.Exit(status);
+    lower_.runtime.Exit(sink_.Exiting(status, std::string()));
     std::abort();  // never reached: the exit below does not return
 }
 

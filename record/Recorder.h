@@ -37,7 +37,7 @@ private:
     // A change that left its error as the last error: done, already gone or failed.
     void Changed(Step step, bool done, bool removal);
 
-    void Shown(const std::string& text, const std::string& title, unsigned style, int answer);
+    void Shown(const std::string& text, const std::string& title, unsigned style, int answer, Outcome outcome);
     void PieceRead(int row, const std::string& piece);
     void CleanupBegins();
 

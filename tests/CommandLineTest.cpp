@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 
 #include "app/UninstallApp.h"
+#include "record/Recorder.h"
 #include "tests/FakePlatform.h"
 
 namespace qvtest {
@@ -26,16 +27,32 @@ std::string Uninstaller(const std::string& list, bool silent) {
     return "create isuninst -mQuorvan -y " + std::string(silent ? "-a " : "") + "-f" + list + "\\Uninst.isu\n|show=5";
 }
 
+// No -l log: nothing is kept.
+struct NoLog : qv::RecordSink {
+    bool Recording() const override { return false; }
+    void Piece(int, int, int, const std::string&) override {}
+    void CleanupBegins() override {}
+    void Took(const qv::Recorded&) override {}
+    int Exiting(int status, const std::string&) override { return status; }
+};
+
+// Started as WinMain starts it: the app over the recorder and the verdict a quiet run ends with.
 struct Start {
     FakePlatform fake;
+    NoLog none;
+    qv::RunVerdict verdict{none};
+    qv::Recorder recorder{fake.platform, verdict};
     bool result;
+    int status;
     explicit Start(Args arguments, std::deque<int> answers = {}) {
         fake.files = {{"a.txt", "a\\Uninst.isu\n"}, {"b.txt", "b\\Uninst.isu\n"}};
         fake.boxAnswers = std::move(answers);
         arguments.insert(arguments.begin(), "QvUnInstall.exe");
-        qv::UninstallApp app(fake.platform);
+        qv::UninstallApp app(recorder.Get());
+        app.verdict = &verdict;
         app.SetArguments(std::move(arguments));
         result = app.InitInstance();
+        status = verdict.Exiting(0, "");
     }
 };
 
@@ -46,7 +63,11 @@ TEST(CommandLine, NoArgumentsShowNothingAndRunNothing) {
 }
 
 TEST(CommandLine, EveryRejectedTokenGetsItsOwnUsageBoxAndNothingElseHappens) {
-    const std::pair<Args, Args> cases[] = {
+    struct Case {
+        Args arguments, log;
+        int status = 0;  // a quiet run's own
+    };
+    const Case cases[] = {
         {{"-P", "a.txt"}, {UsageBox("P"), UsageBox("a.txt")}},
         {{"-"}, {UsageBox("")}},
         {{"--p", "x"}, {UsageBox("-p"), UsageBox("x")}},
@@ -58,11 +79,21 @@ TEST(CommandLine, EveryRejectedTokenGetsItsOwnUsageBoxAndNothingElseHappens) {
         {{"-a", "yes", "no", "-p", "a.txt"}, {UsageBox("no")}},
         {{"-L", "run.log", "-p", "a.txt"}, {UsageBox("L"), UsageBox("run.log")}},
         {{"-l", "run.log", "other.log", "-p", "a.txt"}, {UsageBox("other.log")}},
+        // -q, wherever it stands, shows no usage box: the status says it.
+        {{"-q", "-P", "a.txt"}, {}, qv::kExitInvalidCommandLine},
+        {{"-P", "a.txt", "/q"}, {}, qv::kExitInvalidCommandLine},
+        {{"-p", "a.txt", "-q", "extra"}, {}, qv::kExitInvalidCommandLine},  // -q takes no value
+        {{"-q", "-x", "-d", "C:\\empty"}, {}, qv::kExitInvalidCommandLine},
+        {{"-q"}, {}, qv::kExitInvalidCommandLine},                        // nothing named to do
+        {{"-p", "-q"}, {}, qv::kExitInvalidCommandLine},
+        {{"-Q", "-p", "a.txt"}, {UsageBox("Q")}},  // not quiet: a switch is one exact letter
+        {{"-q", "-p", "a.txt", "-l", "run.log"}, {}, qv::kExitLogNotOpened},  // asked for a log that none keeps
     };
-    for (const auto& [arguments, log] : cases) {
-        Start start(arguments);
-        EXPECT_EQ(start.fake.log, log) << arguments[0];
+    for (const Case& c : cases) {
+        Start start(c.arguments);
+        EXPECT_EQ(start.fake.log, c.log) << c.arguments[0];
         EXPECT_FALSE(start.result);
+        EXPECT_EQ(start.status, c.status) << c.arguments[0];
     }
 }
 
@@ -74,11 +105,17 @@ TEST(CommandLine, SilentRunsTheLastNamedListWithoutAskingWhereverDashAStands) {
                                   {"-p", "b.txt", "-a", "-p", "a.txt"},
                                   {"-l", "run.log", "-a", "-p", "a.txt"},  // -l takes its value anywhere
                                   {"-a", "/l", "run.log", "-p", "a.txt"},
-                                  {"-p", "a.txt", "-a", "-l"}}) {
+                                  {"-p", "a.txt", "-a", "-l"},
+                                  {"-q", "-p", "a.txt"},
+                                  {"-p", "a.txt", "/q"},
+                                  {"-p", "b.txt", "-q", "-p", "a.txt"},
+                                  {"-l", "-q", "-p", "a.txt"},  // no switch is a value: no log asked for
+                                  {"-a", "yes", "-q", "-d", "C:\\empty", "-p", "a.txt"}}) {
         Start start(arguments);
         EXPECT_THAT(start.fake.Only({"box"}), IsEmpty());
         EXPECT_THAT(start.fake.Only({"create"}), ElementsAre(Uninstaller("a", true)));
         EXPECT_TRUE(start.result);
+        EXPECT_EQ(start.status, qv::kExitSuccess) << start.verdict.Why();
     }
 }
 
@@ -89,6 +126,9 @@ TEST(CommandLine, NoListPathEndsQuietlyAfterRemovingTheDirectory) {
         EXPECT_FALSE(start.result);
     }
     EXPECT_THAT(Start({"-d", "C:\\empty"}).fake.log, ElementsAre("rmdir C:\\empty"));
+    Start quiet({"-q", "-d", "C:\\empty"});
+    EXPECT_THAT(quiet.fake.Only({"rmdir", "box", "open"}), ElementsAre("rmdir C:\\empty"));
+    EXPECT_EQ(quiet.status, qv::kExitSuccess) << quiet.verdict.Why();
     EXPECT_THAT(Start({"-p", "-d", "a.txt"}).fake.log, ElementsAre("rmdir a.txt"));  // the later switch takes it
 }
 

@@ -5,6 +5,7 @@
 
 #include "record/Recorder.h"
 #include "app/RunLog.h"
+#include "app/RunVerdict.h"
 #include "app/UninstallApp.h"
 #include "tests/FakePlatform.h"
 
@@ -20,12 +21,15 @@ const char kList[] = "C:\\Quorvan\\QvUninst.txt";
 const char kLog[] = "C:\\logs\\run.log";
 const char kConfig[] = "C:\\ns\\config\\OBJ~1.CON";
 
-// A whole run as WinMain wires it: the app over the recorder over the machine.
+// A whole run as WinMain wires it: the app over the recorder over the
+// machine, the recorder telling the verdict and the log.
 struct LoggedRun {
     FakePlatform fake;
     qv::RunLog log{fake.platform};
-    qv::Recorder recorder{fake.platform, log};
+    qv::RunVerdict verdict{log};
+    qv::Recorder recorder{fake.platform, verdict};
     bool result = false;
+    int status = -1;
 
     explicit LoggedRun(const std::string& list) {
         fake.AddFile(kList, list);
@@ -36,12 +40,13 @@ struct LoggedRun {
         log.Start();
         qv::UninstallApp app(recorder.Get());
         app.log = &log;
+        app.verdict = &verdict;
         app.observer = &recorder.Lines();
         arguments.insert(arguments.begin(), "QvUnInstall.exe");
         app.SetArguments(arguments);
         try {
             result = app.InitInstance();
-            log.End(0);
+            status = verdict.Exiting(0, "");
         } catch (const ProgramExit&) {
         }
         return *this;
@@ -145,6 +150,75 @@ TEST(RunLog, EachEventIsOneTimedLineInThePlansWords) {
         EXPECT_EQ(ends.find_first_of("\r\n"), std::string::npos) << c.what;
         EXPECT_EQ(ends.back(), '|') << c.what;
     }
+}
+
+TEST(RunLog, AQuietRunShowsNoBoxAndEndsWithTheStatusItsFirstUncleanEventGives) {
+    const std::string config = std::string(kConfig) + "\n";
+    struct Case {
+        const char* what;
+        std::string list;
+        std::function<void(FakePlatform&)> machine;
+        int status;
+        std::string decidedBy;
+        Args arguments = {"-q", "-p", kList, "-l", kLog};
+    };
+    const auto none = [](FakePlatform&) {};
+    const Case cases[] = {
+        {"a clean run", "C:\\Quorvan\\Server\n", none, 0,
+         "the uninstall completed: delete-file C:\\Quorvan\\QvUninst.txt: done"},
+        {"a removal already gone, then a failed change", "IIS_VER=4\n",
+         [](FakePlatform& f) {
+             f.metabase = std::make_unique<FakeMetabase>(f);
+             f.metabase->keys = {"/LM/W3SVC/Filters"};
+             f.metabase->data[{"/LM/W3SVC/Filters", 2040}].text = u"isapi";
+             f.metabase->failures["SetData"] = static_cast<qv::HResult>(0x80070005);
+         },
+         1603, "metabase-set-data /LM/W3SVC/Filters identifier 2040 -> \"\": failed: error 5"},
+        {"a program that cannot start", "C:\\bin\\portinst.exe\n",
+         [](FakePlatform& f) { f.startErrors["C:\\bin\\portinst.exe"] = qv::kErrorFileNotFound; }, 1603,
+         "run C:\\bin\\portinst.exe\\n nogui remove tcp: Cannot run: error 2"},
+        {"a wait ended early", "C:\\bin\\portinst.exe\n",
+         [](FakePlatform& f) {
+             f.runningWaits["C:\\bin\\portinst.exe"] = 100;
+             f.escapeAfterTicks[1] = 2;
+         },
+         1603, "run C:\\bin\\portinst.exe\\n nogui remove tcp: the wait was ended after "},
+        {"the temporary-file stop", config,
+         [](FakePlatform& f) {
+             f.AddFile(kConfig, "Init fn=a\n");
+             f.directories.insert(std::string(kConfig) + ".tmp");
+         },
+         1603, "write-file C:\\ns\\config\\OBJ~1.CON.tmp: failed: error 5"},
+        {"aborted: the InstallShield log stays", "C:\\Quorvan\\Uninst.isu\n",
+         [](FakePlatform& f) { f.AddFile("C:\\Quorvan\\Uninst.isu", "log"); }, 1603,
+         "the uninstall list stays: the InstallShield log is still there (uninstall aborted)"},
+        {"a list that cannot be opened", "", none, 1605,
+         "box [Error] \"Cannot open uninstall configuration file C:\\missing.txt .\" -> ok (not shown: quiet run)",
+         {"-q", "-p", "C:\\missing.txt", "-l", kLog}},
+        {"a usage error", "", none, 1639, "box [Usage] \"Invalid command line option: x\\n", {"-l", kLog, "-x", "/q"}},
+        {"a log refused", "C:\\bin\\portinst.exe\n", none, 1622, "the log C:\\logs\\other.log cannot be opened",
+         {"-q", "-p", kList, "-l", "C:\\logs\\other.log"}},
+    };
+    for (const Case& c : cases) {
+        LoggedRun run(c.list);
+        run.fake.AddFile("C:\\logs\\other.log", "another program's lines\r\n");
+        c.machine(run.fake);
+        const std::string text = run.Run(c.arguments).Text();
+        EXPECT_EQ(run.status, c.status) << c.what << "\n" << text;
+        EXPECT_THAT(run.verdict.Why(), HasSubstr(c.decidedBy)) << c.what;
+        EXPECT_THAT(run.fake.Only({"box"}), ::testing::IsEmpty()) << c.what;
+        if (c.status == qv::kExitLogNotOpened)
+            EXPECT_THAT(run.fake.Only({"create", "rmdir", "delete"}), ::testing::IsEmpty()) << c.what;
+        else
+            EXPECT_THAT(text, HasSubstr("exit status " + std::to_string(c.status) + ", decided by " + c.decidedBy))
+                << c.what;
+    }
+    // Each box the run would have shown is in the log as it would have been, with its answer.
+    LoggedRun missing("C:\\bin\\portinst.exe\n");
+    missing.fake.startErrors["C:\\bin\\portinst.exe"] = qv::kErrorFileNotFound;
+    EXPECT_THAT(missing.Run({"-q", "-p", kList, "-l", kLog}).Text(),
+                HasSubstr("box [QvUnInstall] \"Cannot run C:\\bin\\portinst.exe\\n nogui remove tcp. File not "
+                          "found!\" -> ok (not shown: quiet run)"));
 }
 
 TEST(RunLog, InteractiveRunLogsEveryBoxWithItsAnswerAndTheOutcome) {

@@ -100,6 +100,8 @@ private:
 
 }  // namespace
 
+const char kCannotOpenList[] = "Cannot open uninstall configuration file ";
+
 const char* RowName(int row) {
     switch (row) {
     case kRowManagementServer: return "service (Management Server)";
@@ -120,7 +122,7 @@ const char* RowName(int row) {
 int RunUninstallList(Platform& platform, const std::string& listPath, bool silent, ListObserver* observer) {
     std::unique_ptr<ByteSource> file = platform.files.OpenForReading(listPath);
     if (!file) {
-        platform.boxes.Show("Cannot open uninstall configuration file " + listPath + " .", "Error",
+        platform.boxes.Show(kCannotOpenList + listPath + " .", "Error",
                             kMbOk | kMbIconExclamation | kMbTaskModal);
         return 0;
     }

@@ -42,6 +42,9 @@ public:
 // end, 0 when it could not be opened or had to stop early.
 int RunUninstallList(Platform& platform, const std::string& listPath, bool silent, ListObserver* observer = nullptr);
 
+// How the box for a list that cannot be opened begins.
+extern const char kCannotOpenList[];  // "Cannot open uninstall configuration file "
+
 // One read of the list gives at most this many characters.
 constexpr std::size_t kListLineBuffer = 200;
 

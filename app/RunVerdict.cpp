@@ -1,0 +1,92 @@
+#include "app/RunVerdict.h"
+
+#include "app/UninstallCommandLineInfo.h"
+#include "record/LogLine.h"
+#include "text/PathText.h"
+#include "text/Text.h"
+#include "uninstall/ClosingCleanup.h"
+#include "uninstall/UninstallList.h"
+
+namespace qv {
+
+namespace {
+
+// The event as the log names it; the system's text for an error stands in the log's own line.
+std::string Named(const Recorded& recorded) { return StepLine(recorded, "error " + std::to_string(recorded.error)); }
+
+bool IsChange(StepKind kind) {
+    // Entering a folder changes nothing: one the uninstaller took away is simply not there.
+    return kind != StepKind::Box && kind != StepKind::Run && kind != StepKind::CurrentDirectory &&
+           kind != StepKind::Note && kind != StepKind::Exit;
+}
+
+// The status a box gives: the design shows every OK box for a failure, but the completed outcome.
+int StatusOfBox(const Step& box) {
+    if (box.detail == kUsageTitle) return kExitInvalidCommandLine;
+    if (StartsWith(box.target, kCannotOpenList)) return kExitNothingToUninstall;
+    if ((box.style & kMbTypeMask) != kMbOk || box.target == kUninstallCompleted) return kExitSuccess;
+    return kExitInstallFailure;
+}
+
+}  // namespace
+
+void RunVerdict::Decide(int status, const std::string& why) {
+    if (decided_ || status == kExitSuccess) return;
+    decided_ = true;
+    status_ = status;
+    why_ = why;
+}
+
+void RunVerdict::Judge(const Recorded& recorded) {
+    const Step& step = recorded.step;
+    switch (recorded.outcome) {
+    case Outcome::Answered:
+    case Outcome::NotShown: return Decide(StatusOfBox(step), Named(recorded));
+    case Outcome::Started: return void(running_ = Named(recorded));
+    case Outcome::Ended: return running_.clear();
+    case Outcome::WaitEnded:
+        running_.clear();
+        return Decide(kExitInstallFailure, Named(recorded));
+    case Outcome::CannotRun: return Decide(kExitInstallFailure, Named(recorded));
+    case Outcome::Failed:
+        if (IsChange(step.kind)) Decide(kExitInstallFailure, Named(recorded));
+        return;
+    case Outcome::Done:
+    case Outcome::AlreadyGone:
+        if (step.kind == StepKind::DeleteFile && !list_.empty() &&
+            SamePath(step.fullTarget.empty() ? step.target : step.fullTarget, list_))
+            listDeleted_ = Named(recorded);
+        return;
+    }
+}
+
+int RunVerdict::Status() const {
+    if (decided_) return status_;
+    if (!running_.empty()) return kExitInstallFailure;
+    return list_.empty() || !listDeleted_.empty() ? kExitSuccess : kExitInstallFailure;
+}
+
+std::string RunVerdict::Why() const {
+    if (decided_) return why_;
+    if (!running_.empty()) return running_ + ", and never seen to end";
+    if (list_.empty()) return "no uninstall list named; nothing failed";
+    if (!listDeleted_.empty()) return "the uninstall completed: " + listDeleted_;
+    return cleanupBegan_ ? "the uninstall list stays: the InstallShield log is still there (uninstall aborted)"
+                         : "the run stopped before the closing clean-up";
+}
+
+void RunVerdict::CleanupBegins() {
+    cleanupBegan_ = true;
+    next_.CleanupBegins();
+}
+
+void RunVerdict::Took(const Recorded& recorded) {
+    if (quiet_) Judge(recorded);
+    next_.Took(recorded);
+}
+
+int RunVerdict::Exiting(int status, const std::string& why) {
+    return quiet_ ? next_.Exiting(Status(), Why()) : next_.Exiting(status, why);
+}
+
+}  // namespace qv
