@@ -18,6 +18,7 @@ groups=(
   "mingw-w64 for x86-64|g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64"
   "Wine, 32- and 64-bit|wine wine32:i386 wine64"
   "a virtual display and screenshots|xvfb x11-utils imagemagick"
+  "Ansible, for the playbook's syntax check|ansible"
 )
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Every test: the host unit tests, the same under the address and undefined
-# behaviour sanitizers, a short run of each fuzz target, then the Windows
-# build with the end-to-end suite that runs the real programs under Wine:
-# the PE32 product where this host runs 32-bit programs, else the x86-64
-# twin build (windows-x64) after the product is built and checked unrun.
+# behaviour sanitizers, a short run of each fuzz target, the fleet playbook's
+# syntax check, then the Windows build with the end-to-end suite that runs
+# the real programs under Wine: the PE32 product where this host runs
+# 32-bit programs, else the x86-64 twin build (windows-x64) after the
+# product is built and checked unrun.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/wine-arch.sh
@@ -12,6 +13,8 @@ cmake --workflow --preset host
 ctest --test-dir build/host -R FaultInjection -V | grep "fault injection:"
 cmake --workflow --preset asan
 tools/fuzz.sh 15
+# The fleet playbook must at least parse, with every module it names found.
+ansible-playbook --syntax-check -i localhost, deploy/ansible/uninstall.yml
 if [ "$qv_wine_arch" = win32 ]; then
   cmake --workflow --preset windows
   # The x86-64 twin is what hosts without 32-bit Wine test: it must build here too.
