@@ -6,6 +6,7 @@
 #include "text/Text.h"
 #include "uninstall/ClosingCleanup.h"
 #include "uninstall/UninstallList.h"
+#include "webserver/NetscapeConfig.h"
 
 namespace qv {
 
@@ -20,12 +21,13 @@ bool IsChange(StepKind kind) {
            kind != StepKind::Note && kind != StepKind::Exit;
 }
 
-// The status a box gives: the design shows every OK box for a failure, but the completed outcome.
+// The status a box gives: every OK box tells a failure, but the two notices
+// of a run going as it should. A question is no failure, whatever its answer.
 int StatusOfBox(const Step& box) {
     if (box.detail == kUsageTitle) return kExitInvalidCommandLine;
     if (StartsWith(box.target, kCannotOpenList)) return kExitNothingToUninstall;
-    if ((box.style & kMbTypeMask) != kMbOk || box.target == kUninstallCompleted) return kExitSuccess;
-    return kExitInstallFailure;
+    const bool notice = box.target == kUninstallCompleted || box.target.find(kEarlierCopyKept) != std::string::npos;
+    return (box.style & kMbTypeMask) != kMbOk || notice ? kExitSuccess : kExitInstallFailure;
 }
 
 }  // namespace

@@ -6,7 +6,8 @@ administrator would do it: the plan first (QvUninstCheck.exe --machine
 scripted, the log itself, and the verification of the machine against the
 plan with the log beside it (--verify --log). A before/after report and
 screenshots of the confirmation box, a progress dialog and the install-root
-question go with it.
+question go with it. Last, a quiet run (-q) as a deployment tool starts it,
+with a program missing: no box, the log, and the exit status it ends with.
 
   demo.py --exe QvUnInstall.exe --check QvUninstCheck.exe --robot robot.exe --standin standin.exe
           --metabase metabase.dll --shots DIR
@@ -63,6 +64,10 @@ OBJ_CONF_BYTES = (b'Init fn="load-types" mime-types="mime.types"\r\n'
 ANSWERS = "YYY"  # the confirmation, the install directory, the install root
 PLAN = winebox.HARNESS_DIR + r"\plan.json"
 RUN_LOG = winebox.HARNESS_DIR + r"\uninstall.log"
+QUIET_PLAN = winebox.HARNESS_DIR + r"\quiet-plan.json"
+QUIET_LOG = winebox.HARNESS_DIR + r"\quiet.log"
+# A second installation's list whose job server is gone from the disk.
+QUIET_LIST_BYTES = b'"C:\\Quorvan\\bin\\mgmtsrvr.exe"\r\n"C:\\Quorvan\\bin\\jobsrvr.exe"\r\n'
 
 
 def lay_out(m, dll):
@@ -147,6 +152,31 @@ def plan(m, env):
     steps += document["cleanup"]
     return code, ["%-20s %s" % (s["kind"], s["target"].replace("\n", "\\n")) for s in steps
                   if s["kind"] not in ("current-directory", "note")]
+
+
+def quiet_run(m):
+    """A run nobody watches, after today's story: planned, run with -q -l, verified."""
+    m.standin(ROOT + r"\bin\mgmtsrvr.exe")
+    m.write(LIST, QUIET_LIST_BYTES)
+    code, out = check(m, {}, "--machine", "--json", "--quiet", LIST, LIST)
+    m.write(QUIET_PLAN, out[out.index("{"):].encode("latin-1"))
+    foretold = json.loads(out[out.index("{"):])["exitStatus"]
+    run = m.run("-q -p %s -l %s" % (LIST, QUIET_LOG))
+    with open(m.unix(QUIET_LOG), "rb") as f:
+        log = f.read().decode("latin-1").splitlines()
+    verify_code, verified = check(m, {}, "--verify", QUIET_PLAN, "--log", QUIET_LOG)
+    print()
+    print("5. A quiet run, as a deployment tool starts it: QvUnInstall.exe -q -p %s -l %s" % (LIST, QUIET_LOG))
+    show("uninstall list (the job server's program is not on the disk):", QUIET_LIST_BYTES.decode().splitlines())
+    print("   the plan (QvUninstCheck.exe --machine --json --quiet) foretells exit status %d" % foretold)
+    show("message boxes shown:", [b.title + ": " + b.text for b in run.boxes])
+    show("progress dialogs:", run.captions)
+    show("its log, %s:" % QUIET_LOG, log)
+    print("exit code:", run.exit_code, "(1603: the uninstall began and something failed)")
+    show("the verification against the quiet plan, with the log:",
+         [line for line in verified.splitlines() if line.startswith(("exit status", "  not done"))] +
+         [verified.rstrip("\n").splitlines()[-1]])
+    print("   exit status %d" % verify_code)
 
 
 def show(title, lines):
@@ -244,6 +274,7 @@ def main():
             print("   exit status %d (0: every planned change is done and nothing of the family is left)" % verify_code)
             print()
             print("outcome:", run.boxes[-1].text if run.boxes else "(no box)")
+            quiet_run(m)
         finally:
             if m:
                 m.close()

@@ -13,6 +13,7 @@ Without --pristine a prefix is booted for this run alone (about 15 s).
 """
 import argparse
 import json
+import re
 import os
 import shutil
 import sys
@@ -139,8 +140,11 @@ class Case(unittest.TestCase):
         where = "\npreview of %s: %s" % (args, json.dumps(steps, indent=1))
         self.assertEqual([s["target"] for s in steps if s["kind"] == "run"], [j["cmdline"] for j in run.journal],
                          run.describe() + where)
-        self.assertEqual([(s["detail"], s["target"]) for s in steps if s["kind"] == "box"],
+        # A quiet run shows none of the boxes it foretells, and ends with the status it foretells.
+        self.assertEqual([] if preview.get("quiet") else [(s["detail"], s["target"]) for s in steps if s["kind"] == "box"],
                          [(b.title, b.text) for b in run.boxes], run.describe() + where)
+        if preview.get("quiet"):
+            self.assertEqual(run.exit_code, preview["exitStatus"], run.describe() + where)
         for s in steps:
             if s["kind"] in ("delete-folder", "delete-file"):
                 self.assertFalse(self.m.exists(s["target"]), s["target"] + where)
@@ -393,6 +397,22 @@ class Runner(Case):
         self.assertStartsWith(run.commands, [("storsrvr", '"%s\\storsrvr.exe"\n -Sremove' % BIN)], run)
         box_time = second.ev["t"]
         self.assertGreater(run.journal[0]["t"], box_time - 50, run.describe())
+
+    @unforeseeable("a program file is missing")
+    def test_quiet_run_with_a_missing_program_shows_only_progress_dialogs_and_ends_1603(self):
+        os.remove(self.m.unix(BIN + r"\mgmtsrvr.exe"))
+        self.m.write(LIST, server_line("mgmtsrvr") + server_line("storsrvr"))
+        run = self.m.run("-q -p %s -l %s" % (LIST, RUN_LOG))
+        self.assertFalse(run.timed_out, run.describe())
+        self.assertEqual([e for e in run.events if e["ev"] in ("box", "window")], [], run.describe())
+        self.assertStartsWith(run.captions, [CAP_STOR], run)  # the progress dialogs stay: they wait on no one
+        self.assertEqual(run.exit_code, 1603, run.describe())
+        log = "\n".join(self.run_log())
+        cannot_run = 'run "%s\\mgmtsrvr.exe"\\n -Sremove: Cannot run: ' % BIN
+        self.assertIn('box [QvUnInstall] "Cannot run "%s\\mgmtsrvr.exe"\\n -Sremove. File not found!" '
+                      '-> ok (not shown: quiet run)' % BIN, log)
+        self.assertRegex(log, r"end: no outcome shown, exit status 1603, decided by " + re.escape(cannot_run) +
+                         r"error 2$")
 
     @unforeseeable("a program file is missing")
     def test_programs_are_not_searched_in_the_working_folder(self):
@@ -1110,6 +1130,23 @@ class Verify(Case):
 
 
     @unforeseeable("a file is held open")
+    def test_quiet_whole_run_shows_nothing_ends_0_and_its_plan_foretells_it(self):
+        code, out = self.check("--machine", "--json", "--quiet", LIST, LIST)
+        self.assertEqual(code, 0, out)
+        plan = json.loads(out[out.index("{"):])
+        self.assertEqual((plan["quiet"], plan["exitStatus"]), (True, 0), out)
+        self.m.write(self.PLAN, out[out.index("{"):].encode("latin-1"))
+        run = self.m.run("-q -p %s -l %s" % (LIST, RUN_LOG), standin_env=self.env)
+        self.assertEqual([e for e in run.events if e["ev"] in ("box", "window")], [], run.describe())
+        self.assertOrdinaryEnd(run)
+        self.assertFalse(self.m.exists(LIST))
+        self.assertIn(", exit status 0, decided by the uninstall completed: delete-file %s: done" % LIST,
+                      self.run_log()[-1])
+        code, out = self.check("--json", "--verify", self.PLAN, "--log", RUN_LOG)
+        verified = json.loads(out[out.index("{"):])
+        self.assertEqual((code, verified["exitStatus"]["planned"], verified["exitStatus"]["logged"]), (0, 0, 0), out)
+        self.assertAsTheMachineIs(verified)
+
     def test_silent_run_with_a_log_names_what_kept_a_folder(self):
         # -l anywhere among the options: the log tells why the start menu stayed,
         # in the system's words, and the verification points at that line.

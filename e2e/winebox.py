@@ -542,10 +542,11 @@ class Machine:
         """What QvUninstCheck.exe --machine says the run will do, started where
         the run starts, in this prefix as it is now, with the robot's answers (No once they run out)
         and the stand-in's way with the InstallShield log; None for a command
-        line that is more than -p PATH and -a, or when the list can't be read."""
+        line that is more than -p PATH with -a or -q, or when the list can't be read."""
         tokens = split_windows(args)
-        silent = "-a" in tokens
-        rest = [t for t in tokens if t != "-a"]
+        quiet = "-q" in tokens
+        silent = quiet or "-a" in tokens
+        rest = [t for t in tokens if t not in ("-a", "-q")]
         if not self.check or len(rest) != 2 or rest[0] != "-p":
             return None
         standin_env = standin_env or {}
@@ -553,7 +554,7 @@ class Machine:
         if answers:
             command += ["--answers", answers]
         if silent:
-            command.append("--silent")
+            command.append("--quiet" if quiet else "--silent")
         if not standin_env.get("ISUNINST_DELETELOG"):
             command.append("--log-stays")
         command += [rest[1], rest[1]]

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "app/RunLog.h"
+#include "app/RunVerdict.h"
 #include "app/UninstallApp.h"
 #include "check/CheckProgram.h"
 #include "check/EmptyMachine.h"
@@ -131,16 +132,19 @@ qv::check::PreviewOptions Options(const std::deque<int>& answers, bool silent = 
     return options;
 }
 
-// With `runLog`, as the uninstaller keeps one with -l: through its recorder.
-void RunForReal(FakePlatform& machine, const std::deque<int>& answers, bool silent = false,
-                const std::string& listPath = kList, const std::string& runLog = "") {
+// With `runLog`, as the uninstaller keeps one with -l: through its recorder;
+// `quiet` for -q. Returns the exit status.
+int RunForReal(FakePlatform& machine, const std::deque<int>& answers, bool silent = false,
+               const std::string& listPath = kList, const std::string& runLog = "", bool quiet = false) {
     machine.boxAnswers = answers;
     qv::RunLog log(machine.platform);
     log.Start();
-    qv::Recorder recorder(machine.platform, log);
-    qv::UninstallApp app(runLog.empty() ? machine.platform : recorder.Get());
+    qv::RunVerdict verdict(log);
+    qv::Recorder recorder(machine.platform, verdict);
+    qv::UninstallApp app(runLog.empty() && !quiet ? machine.platform : recorder.Get());
+    app.verdict = &verdict;
     std::vector<std::string> arguments = {"QvUnInstall.exe", "-p", listPath};
-    if (silent) arguments.push_back("-a");
+    if (silent) arguments.push_back(quiet ? "-q" : "-a");
     if (!runLog.empty()) {
         arguments.insert(arguments.end(), {"-l", runLog});
         app.log = &log;
@@ -148,7 +152,7 @@ void RunForReal(FakePlatform& machine, const std::deque<int>& answers, bool sile
     }
     app.SetArguments(arguments);
     app.InitInstance();
-    log.End(0);
+    return verdict.Exiting(0, "");
 }
 
 std::string Flags(const std::string& detail) { return detail.substr(detail.find("0x")); }
@@ -324,9 +328,11 @@ TEST(Check, CommandLineIsTakenAsTheUsageSays) {
 const char kPlanFile[] = "C:\\plans\\web01.json";
 
 std::string PlanOf(FakePlatform& machine, const std::deque<int>& answers, bool silent = false,
-                   const std::string& listPath = kList) {
+                   const std::string& listPath = kList, bool quiet = false) {
     std::string plan;
-    qv::check::RunCheck(machine.platform, Options(answers, silent, true, listPath), plan);
+    qv::check::PreviewOptions options = Options(answers, silent, true, listPath);
+    options.quiet = quiet;
+    qv::check::RunCheck(machine.platform, options, plan);
     return plan;
 }
 
@@ -387,6 +393,46 @@ TEST(Verify, AWholeRunCarriedOutAsPlannedIsDoneInEveryCheckableStep) {
                                                                        HasSubstr("mb SetData"), HasSubstr("mb DeleteKey")))));
         EXPECT_EQ(real.metabase->references, 0);
         EXPECT_EQ(real.OpenKeys(), 0);
+    }
+}
+
+TEST(Verify, AQuietRunIsHeldToTheExitStatusItsPlanForetold) {
+    const std::string menu = "C:\\WINDOWS\\Profiles\\All Users\\Start Menu\\Programs\\Quorvan";
+    const std::string config = "C:\\Netscape\\SuiteSpot\\https-web\\config\\OBJ~1.CON";
+    const auto none = [](FakePlatform&) {};
+    struct Case {
+        const char* what;
+        std::function<void(FakePlatform&)> both, afterPlanning;
+        int planned, logged, verified;
+        std::string said;
+    };
+    const Case cases[] = {
+        {"as planned", none, none, 0, 0, 0,
+         "exit status: 0 planned, 0 in the log (decided by the uninstall completed: delete-file " + std::string(kList) +
+             ": done)"},
+        {"a deletion that fails after planning", none, [&](FakePlatform& m) { m.shellFailures[menu] = 0x78; }, 0, 1603,
+         1, "exit status: 0 planned, 1603 in the log: not as planned (decided by delete-folder " + menu + ": failed: error 120)"},
+        {"a failure foretold", [&](FakePlatform& m) { m.fileAttributes[config] = qv::kFileAttributeReadOnly; }, none,
+         1603, 1603, 1, "exit status: 1603 planned, 1603 in the log (decided by rewrite-config " + config + ": failed: error "},
+    };
+    for (const Case& c : cases) {
+        FakePlatform planned, real;
+        for (FakePlatform* machine : {&planned, &real}) {
+            LayOut(*machine);
+            c.both(*machine);
+        }
+        const std::string plan = PlanOf(planned, {}, true, kList, true);
+        const nlohmann::json json = nlohmann::json::parse(plan);
+        EXPECT_EQ(json.at("quiet"), true) << c.what;
+        EXPECT_EQ(json.at("exitStatus"), c.planned) << c.what;
+        c.afterPlanning(real);
+        real.directories.insert("C:\\logs");
+        EXPECT_EQ(RunForReal(real, {}, true, kList, kRunLog, true), c.logged) << c.what;
+        EXPECT_THAT(real.Only({"box"}), IsEmpty()) << c.what;
+        std::string out;
+        EXPECT_EQ(VerifyOn(real, plan, out, false, real.files[kRunLog]), c.verified) << c.what << "\n" << out;
+        EXPECT_THAT(out, HasSubstr(c.said)) << c.what;
+        EXPECT_THAT(out, HasSubstr("QvUnInstall -q -p ")) << c.what;
     }
 }
 

@@ -183,6 +183,12 @@ TEST(RunLog, AQuietRunShowsNoBoxAndEndsWithTheStatusItsFirstUncleanEventGives) {
              f.escapeAfterTicks[1] = 2;
          },
          1603, "run C:\\bin\\portinst.exe\\n nogui remove tcp: the wait was ended after "},
+        {"an earlier copy moved aside, which its notice tells", config,
+         [](FakePlatform& f) {
+             f.AddFile(kConfig, "Init fn=a\n");
+             f.AddFile(std::string(kConfig) + ".tmp", "earlier");
+         },
+         0, "the uninstall completed: "},
         {"the temporary-file stop", config,
          [](FakePlatform& f) {
              f.AddFile(kConfig, "Init fn=a\n");

@@ -7,6 +7,7 @@ namespace qv {
 
 const char kBeginMarker[] = "#### QUORVAN WEB GATEWAY EXTENSION -- BEGIN ####";
 const char kEndMarker[] = "#### QUORVAN WEB GATEWAY EXTENSION -- END ####";
+const char kEarlierCopyKept[] = " that an earlier restore left is kept as ";
 
 namespace {
 
@@ -36,7 +37,7 @@ bool MoveEarlierCopyAside(Platform& platform, const std::string& configPath, con
         const std::string aside = tempPath + "." + std::to_string(n);
         status = platform.files.MoveFileA(tempPath, aside);
         if (status == kErrorSuccess) {
-            Tell(platform, "The file " + tempPath + " that an earlier restore left is kept as " + aside +
+            Tell(platform, "The file " + tempPath + kEarlierCopyKept + aside +
                                ": it holds an earlier copy of the Netscape configuration. ");
             return true;
         }

@@ -10,6 +10,8 @@ namespace qv {
 // The lines that open and close the web gateway's block.
 extern const char kBeginMarker[];
 extern const char kEndMarker[];
+// What the notice of an earlier copy moved aside says: no failure, the run goes on as it should.
+extern const char kEarlierCopyKept[];  // " that an earlier restore left is kept as "
 
 // Strips the web gateway's block from the Netscape configuration file named
 // by the list line. 1 when the driver goes on, 0 when it must stop at once.

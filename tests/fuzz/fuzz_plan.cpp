@@ -134,7 +134,8 @@ void PlanReadsBackEqual(qvtest::FakePlatform& machine, unsigned char script, con
     qv::check::PreviewOptions options;
     options.listFile = kListFile;
     options.listPath = kList;
-    options.silent = script & 1;
+    options.quiet = script & 0x40;
+    options.silent = options.quiet || (script & 1);
     options.logStays = script & 2;
     std::string answers;
     for (int i = 2; i < 5; ++i) {
@@ -156,7 +157,14 @@ void PlanReadsBackEqual(qvtest::FakePlatform& machine, unsigned char script, con
                            Text(document, "defaultAnswer") == (script & 0x20 ? "yes" : "no") &&
                            Text(document, "machineName") == Latin1(preview.machineName) &&
                            Text(document, "time") == options.time &&
-                           Field(document, "listDeleted") == preview.listDeleted,
+                           Field(document, "listDeleted") == preview.listDeleted &&
+                           Field(document, "quiet") == options.quiet,
+                       text);
+    // A quiet run ends 0, 1603 or, for a list it cannot open, 1605; any other run with the framework's 0.
+    const Json& status = Field(document, "exitStatus");
+    QV_PROPERTY_DETAIL(status.is_number_unsigned() &&
+                           (options.quiet ? status == 0 || status == 1603 || status == 1605 : status == 0) &&
+                           Field(document, "exitDecidedBy").is_string() == options.quiet,
                        text);
     const Json& pieces = Field(document, "pieces");
     QV_PROPERTY_DETAIL(pieces.is_array() && pieces.size() == preview.pieces.size(), text);
@@ -188,7 +196,9 @@ void PlanReadsBackEqual(qvtest::FakePlatform& machine, unsigned char script, con
                 plan.machineName == preview.machineName && plan.time == options.time &&
                 plan.silent == options.silent && plan.logStays == options.logStays &&
                 plan.listDeleted == preview.listDeleted && plan.steps.size() == steps.size() &&
-                plan.kept.size() == preview.kept.size());
+                plan.kept.size() == preview.kept.size() && plan.quiet == options.quiet &&
+                plan.exitStatus == Field(document, "exitStatus").get<int>() &&
+                Latin1(plan.exitDecidedBy) == (options.quiet ? Text(document, "exitDecidedBy") : ""));
     for (std::size_t i = 0; i < steps.size(); ++i) SameStep(*steps[i].first, steps[i].second, plan.steps[i]);
     using qv::check::KeptFolder;
     for (std::size_t i = 0; i < kept.size(); ++i)
