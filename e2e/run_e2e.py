@@ -1145,7 +1145,9 @@ class Verify(Case):
         code, out = self.check("--json", "--verify", self.PLAN, "--log", RUN_LOG)
         verified = json.loads(out[out.index("{"):])
         self.assertEqual((code, verified["exitStatus"]["planned"], verified["exitStatus"]["logged"]), (0, 0, 0), out)
-        self.assertAsTheMachineIs(verified)
+        # What the disk cannot show, the log settles: every program ran to its end.
+        runs = [s for s in verified["steps"] if s["kind"] == "run"]
+        self.assertTrue(runs and all(s["state"] == "done" and "ended after" in s["why"] for s in runs), out)
 
     def test_silent_run_with_a_log_names_what_kept_a_folder(self):
         # -l anywhere among the options: the log tells why the start menu stayed,
