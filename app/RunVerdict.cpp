@@ -39,8 +39,25 @@ void RunVerdict::Decide(int status, const std::string& why) {
     why_ = why;
 }
 
+// Some systems answer a shell deletion of a folder that is not there with
+// one of the shell's own codes, not "not found"; the removal that follows
+// each start-menu deletion tells whether the folder is gone.
+void RunVerdict::SettleShellFailure(const Recorded& next) {
+    if (shellFailed_.empty()) return;
+    const bool gone = next.step.kind == StepKind::RemoveFolder && next.step.target == shellFolder_ &&
+                      (next.outcome == Outcome::Done || next.outcome == Outcome::AlreadyGone);
+    if (!gone) Decide(kExitInstallFailure, shellFailed_);
+    shellFailed_.clear();
+}
+
 void RunVerdict::Judge(const Recorded& recorded) {
+    SettleShellFailure(recorded);
     const Step& step = recorded.step;
+    if (step.kind == StepKind::DeleteFolder && recorded.outcome == Outcome::Failed && !decided_) {
+        shellFailed_ = Named(recorded);
+        shellFolder_ = step.target;
+        return;
+    }
     switch (recorded.outcome) {
     case Outcome::Answered:
     case Outcome::NotShown: return Decide(StatusOfBox(step), Named(recorded));
@@ -64,12 +81,14 @@ void RunVerdict::Judge(const Recorded& recorded) {
 
 int RunVerdict::Status() const {
     if (decided_) return status_;
+    if (!shellFailed_.empty()) return kExitInstallFailure;
     if (!running_.empty()) return kExitInstallFailure;
     return list_.empty() || !listDeleted_.empty() ? kExitSuccess : kExitInstallFailure;
 }
 
 std::string RunVerdict::Why() const {
     if (decided_) return why_;
+    if (!shellFailed_.empty()) return shellFailed_;
     if (!running_.empty()) return running_ + ", and never seen to end";
     if (list_.empty()) return "no uninstall list named; nothing failed";
     if (!listDeleted_.empty()) return "the uninstall completed: " + listDeleted_;

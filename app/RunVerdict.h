@@ -47,12 +47,16 @@ public:
 private:
     void Judge(const Recorded& recorded);
     void Decide(int status, const std::string& why);
+    // A shell deletion that failed waits for the removal of the same folder
+    // after it: when that finds the folder gone, nothing failed.
+    void SettleShellFailure(const Recorded& next);
 
     RecordSink& next_;
     bool quiet_ = false, decided_ = false, cleanupBegan_ = false;
     int status_ = kExitSuccess;
     std::string why_, list_, listDeleted_;
     std::string running_;  // a program started and not yet seen to end
+    std::string shellFailed_, shellFolder_;  // the failed shell deletion waiting, and its folder
 };
 
 }  // namespace qv

@@ -412,6 +412,11 @@ TEST(Verify, AQuietRunIsHeldToTheExitStatusItsPlanForetold) {
              ": done)"},
         {"a deletion that fails after planning", none, [&](FakePlatform& m) { m.shellFailures[menu] = 0x78; }, 0, 1603,
          1, "exit status: 0 planned, 1603 in the log: not as planned (decided by delete-folder " + menu + ": failed: error 120)"},
+        // Every planned change is done; only the status tells that a program was missing.
+        {"a program missing when the run comes", none,
+         [](FakePlatform& m) { m.startErrors["\"C:\\Quorvan\\bin\\mgmtsrvr.exe\""] = qv::kErrorFileNotFound; }, 0, 1603, 1,
+         "exit status: 0 planned, 1603 in the log: not as planned (decided by run \"C:\\Quorvan\\bin\\mgmtsrvr.exe\"\\n "
+         "-Sremove: Cannot run: error 2)"},
         {"a failure foretold", [&](FakePlatform& m) { m.fileAttributes[config] = qv::kFileAttributeReadOnly; }, none,
          1603, 1603, 1, "exit status: 1603 planned, 1603 in the log (decided by rewrite-config " + config + ": failed: error "},
     };

@@ -174,6 +174,10 @@ TEST(RunLog, AQuietRunShowsNoBoxAndEndsWithTheStatusItsFirstUncleanEventGives) {
              f.metabase->failures["SetData"] = static_cast<qv::HResult>(0x80070005);
          },
          1603, "metabase-set-data /LM/W3SVC/Filters identifier 2040 -> \"\": failed: error 5"},
+        {"a shell deletion answered with the shell's own code for a folder that is not there", "", [](FakePlatform& f) {
+             f.shellFailures["C:\\WINDOWS\\Profiles\\All Users\\Start Menu\\Programs\\Quorvan"] = 0x7C;
+         },
+         0, "the uninstall completed: "},
         {"a program that cannot start", "C:\\bin\\portinst.exe\n",
          [](FakePlatform& f) { f.startErrors["C:\\bin\\portinst.exe"] = qv::kErrorFileNotFound; }, 1603,
          "run C:\\bin\\portinst.exe\\n nogui remove tcp: Cannot run: error 2"},

@@ -14,6 +14,7 @@ ctest --test-dir build/host -R FaultInjection -V | grep "fault injection:"
 cmake --workflow --preset asan
 tools/fuzz.sh 15
 # The fleet playbook must at least parse, with every module it names found.
+echo "test.sh: ansible-playbook --syntax-check deploy/ansible/uninstall.yml"
 ansible-playbook --syntax-check -i localhost, deploy/ansible/uninstall.yml
 if [ "$qv_wine_arch" = win32 ]; then
   cmake --workflow --preset windows
