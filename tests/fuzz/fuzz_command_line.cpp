@@ -1,5 +1,5 @@
 // Arguments, one per NUL- or newline-separated piece of the input, given to
-// the application as the C runtime would. A plain model of the four
+// the application as the C runtime would. A plain model of the five
 // options says which tokens are refused and what the run may then do.
 #include <cstddef>
 #include <cstdint>
@@ -23,8 +23,8 @@ struct Expected {
     bool silent = false;
 };
 
-// -p, -d and -l take the next plain token, -a tolerates one; a switch
-// replaces whatever was waiting.
+// -p, -d and -l take the next plain token, -a tolerates one, -q none; a
+// switch replaces whatever was waiting.
 Expected Model(const std::vector<std::string>& tokens) {
     enum { Nothing, List, AfterSilent, Directory, Log } waiting = Nothing;
     Expected e;
@@ -40,6 +40,9 @@ Expected Model(const std::vector<std::string>& tokens) {
                 waiting = Directory;
             } else if (name == "l") {
                 waiting = Log;
+            } else if (name == "q") {
+                waiting = Nothing;
+                e.silent = true;
             } else {
                 e.refused.push_back(name);
             }
