@@ -83,7 +83,8 @@ public:
         Step step = recorded.step;
         step.piece = piece_;
         if (recorded.outcome == Outcome::Ended || recorded.outcome == Outcome::WaitEnded) return;
-        if (recorded.outcome == Outcome::Failed) step.fails = machine_.TakeFailure();
+        if (recorded.outcome == Outcome::Failed || recorded.outcome == Outcome::CannotRun)
+            step.fails = machine_.TakeFailure();
         // Entering a folder the run has removed, or that is not there, is taken as its removal done.
         if (step.kind == StepKind::CurrentDirectory && recorded.outcome == Outcome::Failed) {
             step.kind = StepKind::Note;
@@ -258,7 +259,8 @@ std::string RenderPlain(const Preview& preview, const PreviewOptions& options) {
     std::string out = "QvUnInstall " + std::string(options.quiet ? "-q " : options.silent ? "-a " : "") + "-p " +
                       options.listPath + "\n";
     out += "  list read from " + options.listFile + "\n  machine: " + Machine(options) + "\n  assumed: " +
-           Assumption(preview, options) + "\n  outside programs are taken to succeed\n";
+           Assumption(preview, options) + "\n  outside programs are taken to succeed" +
+           (options.machine ? " where their program files are there\n" : "\n");
     for (const Step& step : preview.startup) out += "  " + Describe(step) + "\n";
     for (const PiecePreview& piece : preview.pieces) {
         out += "\nline " + std::to_string(piece.line) + (piece.piece > 1 ? " piece " + std::to_string(piece.piece) : "") +
@@ -336,7 +338,8 @@ std::string RenderJson(const Preview& preview, const PreviewOptions& options) {
 int RunCheck(Platform& reading, const PreviewOptions& options, std::string& out) {
     const Preview preview = MakePreview(reading, options);
     if (!preview.readable) {
-        out = "qvuninst-check: cannot read the uninstall list " + options.listFile + "\n";
+        out = "qvuninst-check: cannot read the uninstall list " + options.listFile +
+              (options.quiet ? "; QvUnInstall -q would end with 1605 (nothing to uninstall)\n" : "\n");
         return 2;
     }
     out = options.json ? RenderJson(preview, options) : RenderPlain(preview, options);

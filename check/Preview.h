@@ -16,7 +16,6 @@ struct PreviewOptions : PlanningOptions {
     bool silent = false;
     bool quiet = false;  // QvUnInstall -q: silent, and no box shown
     bool json = false;
-    bool machine = false;  // the reading platform is the live machine
     std::string time;      // when the plan is made
     std::string verify;    // the kept plan to hold the machine to, instead of a preview
     std::string runLog;    // with verify: the run's log (QvUnInstall -l), read for why a step is not done

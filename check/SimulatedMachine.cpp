@@ -227,8 +227,33 @@ unsigned long SimulatedMachine::MoveFileA(const std::string& from, const std::st
     return kErrorSuccess;
 }
 
+namespace {
+
+// The program file a command line names by its full path, as the system
+// takes it from the line: up to the closing quote, or to the first blank.
+// Empty for a bare name (looked for as the system looks, and taken to be
+// found) and for a name the system may read otherwise (no ".exe" of its
+// own, a control byte in it).
+std::string ProgramFileNamed(const std::string& commandLine) {
+    const bool quoted = !commandLine.empty() && commandLine[0] == '"';
+    const std::size_t end = quoted ? commandLine.find('"', 1) : commandLine.find_first_of(" \t");
+    const std::string name = commandLine.substr(quoted ? 1 : 0, end == std::string::npos ? end : end - (quoted ? 1 : 0));
+    const bool full = name.size() > 3 && name[1] == ':' && (name[2] == '\\' || name[2] == '/');
+    const bool plain = std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+    return full && plain && EndsWith(FoldedCase(name), ".EXE") ? name : std::string();
+}
+
+}  // namespace
+
 bool SimulatedMachine::CreateProcessA(const std::string& commandLine, bool, unsigned long, const StartupInfo&,
                                       ProcessInfo& info) {
+    const std::string program = options_.machine ? ProgramFileNamed(commandLine) : std::string();
+    if (!program.empty() && !Present(program)) {
+        const std::string folder = program.substr(0, program.find_last_of("\\/"));
+        lastError_ = Present(folder) ? kErrorFileNotFound : kErrorPathNotFound;
+        failure_ = "the program file " + program + " is not there";
+        return false;
+    }
     if (commandLine.find("isuninst") != std::string::npos && !options_.logStays) {
         const std::string log = LogOf(commandLine);
         if (!log.empty()) {

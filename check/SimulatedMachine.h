@@ -28,6 +28,7 @@ struct PlanningOptions {
     std::deque<int> answers;  // IDYES or IDNO for each question in turn, then defaultAnswer
     int defaultAnswer = kIdYes;
     bool logStays = false;  // the InstallShield uninstaller leaves its log behind
+    bool machine = false;   // the reading platform is the live machine: a program file not there is seen so
 };
 
 class SimulatedMachine : public ForwardingPlatform {

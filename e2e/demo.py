@@ -160,7 +160,8 @@ def quiet_run(m):
     m.write(LIST, QUIET_LIST_BYTES)
     code, out = check(m, {}, "--machine", "--json", "--quiet", LIST, LIST)
     m.write(QUIET_PLAN, out[out.index("{"):].encode("latin-1"))
-    foretold = json.loads(out[out.index("{"):])["exitStatus"]
+    document = json.loads(out[out.index("{"):])
+    foretold = "%d, decided by %s" % (document["exitStatus"], document["exitDecidedBy"].replace("\n", "\\n"))
     run = m.run("-q -p %s -l %s" % (LIST, QUIET_LOG))
     with open(m.unix(QUIET_LOG), "rb") as f:
         log = f.read().decode("latin-1").splitlines()
@@ -168,7 +169,7 @@ def quiet_run(m):
     print()
     print("5. A quiet run, as a deployment tool starts it: QvUnInstall.exe -q -p %s -l %s" % (LIST, QUIET_LOG))
     show("uninstall list (the job server's program is not on the disk):", QUIET_LIST_BYTES.decode().splitlines())
-    print("   the plan (QvUninstCheck.exe --machine --json --quiet) foretells exit status %d" % foretold)
+    print("   the plan (QvUninstCheck.exe --machine --json --quiet) foretells exit status %s" % foretold)
     show("message boxes shown:", [b.title + ": " + b.text for b in run.boxes])
     show("progress dialogs:", run.captions)
     show("its log, %s:" % QUIET_LOG, log)

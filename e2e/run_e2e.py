@@ -380,7 +380,6 @@ class Runner(Case):
         super().setUp()
         self.install_servers()
 
-    @unforeseeable("a program file is missing")
     def test_program_that_cannot_start_two_boxes_then_next_line(self):
         os.remove(self.m.unix(BIN + r"\mgmtsrvr.exe"))
         self.m.write(LIST, server_line("mgmtsrvr") + server_line("storsrvr"))
@@ -398,7 +397,6 @@ class Runner(Case):
         box_time = second.ev["t"]
         self.assertGreater(run.journal[0]["t"], box_time - 50, run.describe())
 
-    @unforeseeable("a program file is missing")
     def test_quiet_run_with_a_missing_program_shows_only_progress_dialogs_and_ends_1603(self):
         os.remove(self.m.unix(BIN + r"\mgmtsrvr.exe"))
         self.m.write(LIST, server_line("mgmtsrvr") + server_line("storsrvr"))

@@ -98,6 +98,9 @@ TEST(Check, CleanListGetsNoWarningAndExitsWithZero) {
     options.listFile = "C:\\no\\such.txt";
     EXPECT_EQ(qv::check::RunCheck(machine.platform, options, out), 2);
     EXPECT_THAT(out, HasSubstr("cannot read"));
+    options.quiet = true;
+    EXPECT_EQ(qv::check::RunCheck(machine.platform, options, out), 2);
+    EXPECT_THAT(out, HasSubstr("; QvUnInstall -q would end with 1605"));
 }
 
 // A machine with something to remove: the install directory, start menus,
@@ -331,7 +334,7 @@ std::string PlanOf(FakePlatform& machine, const std::deque<int>& answers, bool s
                    const std::string& listPath = kList, bool quiet = false) {
     std::string plan;
     qv::check::PreviewOptions options = Options(answers, silent, true, listPath);
-    options.quiet = quiet;
+    options.quiet = options.machine = quiet;  // a quiet plan is made on the machine it is for
     qv::check::RunCheck(machine.platform, options, plan);
     return plan;
 }
@@ -399,6 +402,7 @@ TEST(Verify, AWholeRunCarriedOutAsPlannedIsDoneInEveryCheckableStep) {
 TEST(Verify, AQuietRunIsHeldToTheExitStatusItsPlanForetold) {
     const std::string menu = "C:\\WINDOWS\\Profiles\\All Users\\Start Menu\\Programs\\Quorvan";
     const std::string config = "C:\\Netscape\\SuiteSpot\\https-web\\config\\OBJ~1.CON";
+    const std::string program = "C:\\Quorvan\\bin\\mgmtsrvr.exe";
     const auto none = [](FakePlatform&) {};
     struct Case {
         const char* what;
@@ -417,6 +421,13 @@ TEST(Verify, AQuietRunIsHeldToTheExitStatusItsPlanForetold) {
          [](FakePlatform& m) { m.startErrors["\"C:\\Quorvan\\bin\\mgmtsrvr.exe\""] = qv::kErrorFileNotFound; }, 0, 1603, 1,
          "exit status: 0 planned, 1603 in the log: not as planned (decided by run \"C:\\Quorvan\\bin\\mgmtsrvr.exe\"\\n "
          "-Sremove: Cannot run: error 2)"},
+        {"a program file missing, foretold",
+         [&](FakePlatform& m) {
+             m.files.erase(program);
+             m.startErrors["\"" + program] = qv::kErrorFileNotFound;  // as the system answers, which the fake leaves to be told
+         },
+         none, 1603, 1603, 0,
+         "exit status: 1603 planned, 1603 in the log (decided by run \"" + program + "\"\\n -Sremove: Cannot run: error 2)"},
         {"a failure foretold", [&](FakePlatform& m) { m.fileAttributes[config] = qv::kFileAttributeReadOnly; }, none,
          1603, 1603, 1, "exit status: 1603 planned, 1603 in the log (decided by rewrite-config " + config + ": failed: error "},
     };
@@ -424,6 +435,7 @@ TEST(Verify, AQuietRunIsHeldToTheExitStatusItsPlanForetold) {
         FakePlatform planned, real;
         for (FakePlatform* machine : {&planned, &real}) {
             LayOut(*machine);
+            machine->AddFile(program, "MZ");
             c.both(*machine);
         }
         const std::string plan = PlanOf(planned, {}, true, kList, true);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: build the real QvUnInstall.exe and run a demonstration
 # uninstall of a small Quorvan installation under Wine, as an administrator
-# would do it: the plan, the run with its log, the log, the verification.
+# would do it: the plan, the run with its log, the log, the verification;
+# then a quiet run (-q) with a program missing, and its exit status.
 # Where this host runs no 32-bit programs the x86-64 twin build runs instead
 # (tools/wine-arch.sh says which). Screenshots go to build/demo/; with
 # --refresh-docs they replace the pictures in docs/ that the README shows.
