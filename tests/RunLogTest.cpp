@@ -223,12 +223,6 @@ TEST(RunLog, AQuietRunShowsNoBoxAndEndsWithTheStatusItsFirstUncleanEventGives) {
             EXPECT_THAT(text, HasSubstr("exit status " + std::to_string(c.status) + ", decided by " + c.decidedBy))
                 << c.what;
     }
-    // Each box the run would have shown is in the log as it would have been, with its answer.
-    LoggedRun missing("C:\\bin\\portinst.exe\n");
-    missing.fake.startErrors["C:\\bin\\portinst.exe"] = qv::kErrorFileNotFound;
-    EXPECT_THAT(missing.Run({"-q", "-p", kList, "-l", kLog}).Text(),
-                HasSubstr("box [QvUnInstall] \"Cannot run C:\\bin\\portinst.exe\\n nogui remove tcp. File not "
-                          "found!\" -> ok (not shown: quiet run)"));
 }
 
 TEST(RunLog, InteractiveRunLogsEveryBoxWithItsAnswerAndTheOutcome) {
