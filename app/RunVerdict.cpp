@@ -2,7 +2,6 @@
 
 #include "app/UninstallCommandLineInfo.h"
 #include "record/LogLine.h"
-#include "text/PathText.h"
 #include "text/Text.h"
 #include "uninstall/ClosingCleanup.h"
 #include "uninstall/UninstallList.h"
@@ -72,28 +71,21 @@ void RunVerdict::Judge(const Recorded& recorded) {
         return;
     case Outcome::Done:
     case Outcome::AlreadyGone:
-        if (step.kind == StepKind::DeleteFile && !list_.empty() &&
-            SamePath(step.fullTarget.empty() ? step.target : step.fullTarget, list_))
-            listDeleted_ = Named(recorded);
+        if (!list_.empty() && DeletesList(step, list_, std::string())) listDeleted_ = Named(recorded);
         return;
     }
 }
 
-int RunVerdict::Status() const {
-    if (decided_) return status_;
-    if (!shellFailed_.empty()) return kExitInstallFailure;
-    if (!running_.empty()) return kExitInstallFailure;
-    return list_.empty() || !listDeleted_.empty() ? kExitSuccess : kExitInstallFailure;
-}
-
-std::string RunVerdict::Why() const {
-    if (decided_) return why_;
-    if (!shellFailed_.empty()) return shellFailed_;
-    if (!running_.empty()) return running_ + ", and never seen to end";
-    if (list_.empty()) return "no uninstall list named; nothing failed";
-    if (!listDeleted_.empty()) return "the uninstall completed: " + listDeleted_;
-    return cleanupBegan_ ? "the uninstall list stays: the InstallShield log is still there (uninstall aborted)"
-                         : "the run stopped before the closing clean-up";
+// The first unclean event decides; else what is still open, else whether the uninstall completed.
+std::pair<int, std::string> RunVerdict::Verdict() const {
+    if (decided_) return {status_, why_};
+    if (!shellFailed_.empty()) return {kExitInstallFailure, shellFailed_};
+    if (!running_.empty()) return {kExitInstallFailure, running_ + ", and never seen to end"};
+    if (list_.empty()) return {kExitSuccess, "no uninstall list named; nothing failed"};
+    if (!listDeleted_.empty()) return {kExitSuccess, "the uninstall completed: " + listDeleted_};
+    return {kExitInstallFailure, cleanupBegan_
+                                     ? "the uninstall list stays: the InstallShield log is still there (uninstall aborted)"
+                                     : "the run stopped before the closing clean-up"};
 }
 
 void RunVerdict::CleanupBegins() {
@@ -107,7 +99,9 @@ void RunVerdict::Took(const Recorded& recorded) {
 }
 
 int RunVerdict::Exiting(int status, const std::string& why) {
-    return quiet_ ? next_.Exiting(Status(), Why()) : next_.Exiting(status, why);
+    if (!quiet_) return next_.Exiting(status, why);
+    const auto [judged, decidedBy] = Verdict();
+    return next_.Exiting(judged, decidedBy);
 }
 
 }  // namespace qv

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "record/RecordSink.h"
 
@@ -31,8 +32,8 @@ public:
     void Refuse(int status, const std::string& why) { Decide(status, why); }
 
     // The status so far, and what decided it.
-    int Status() const;
-    std::string Why() const;
+    int Status() const { return Verdict().first; }
+    std::string Why() const { return Verdict().second; }
 
     bool Quiet() const override { return quiet_; }
     bool Recording() const override { return quiet_ || next_.Recording(); }
@@ -45,6 +46,7 @@ public:
     int Exiting(int status, const std::string& why) override;
 
 private:
+    std::pair<int, std::string> Verdict() const;
     void Judge(const Recorded& recorded);
     void Decide(int status, const std::string& why);
     // A shell deletion that failed waits for the removal of the same folder

@@ -1,6 +1,7 @@
 #include "app/UninstallApp.h"
 
 #include "text/PathText.h"
+#include "uninstall/FolderGuard.h"
 #include "uninstall/UninstallList.h"
 
 namespace qv {
@@ -30,7 +31,9 @@ bool UninstallApp::StartQuietly() {
     return quiet;
 }
 
-// A quiet run does nothing without the record it was asked for, nor without anything to do.
+// A quiet run does nothing without the record it was asked for, nor without
+// anything to do; else the verdict learns the list the run deletes when it
+// completes, made full as the clean-up makes it.
 bool UninstallApp::QuietStartRefused() {
     if (!commandLine.logPath.empty() && !(log && log->IsOpen())) {
         verdict->Refuse(kExitLogNotOpened, "the log " + commandLine.logPath +
@@ -41,9 +44,10 @@ bool UninstallApp::QuietStartRefused() {
         verdict->Refuse(kExitInvalidCommandLine, "the command line names no uninstall list (-p) and no directory (-d)");
         return true;
     }
-    std::string full;
-    if (!commandLine.listPath.empty())
-        verdict->Uninstalls(platform_.system.GetFullPathNameA(commandLine.listPath, full) ? full : commandLine.listPath);
+    if (!commandLine.listPath.empty()) {
+        const std::string full = FullPathNow(commandLine.listPath, platform_.system);
+        verdict->Uninstalls(full.empty() ? commandLine.listPath : full);
+    }
     return false;
 }
 

@@ -38,7 +38,7 @@ void UninstallCommandLineInfo::ParseSwitch(const std::string& token) {
     } else if (token == "q") {
         // Quiet takes no value: a token after it is rejected, not swallowed as after -a.
         pendingOption = None;
-        silent = quiet = true;
+        silent = true;
     } else {
         ShowUsage(token);
         invalidOption = true;

@@ -28,8 +28,7 @@ public:
     std::string listPath;
     std::string deleteDirectory;
     std::string logPath;  // where the run writes what it did; empty: nowhere
-    bool silent = false;
-    bool quiet = false;  // -q: implies silent
+    bool silent = false;  // -a, or -q (read before parsing: AsksForQuiet)
     bool invalidOption = false;
 
 private:

@@ -113,9 +113,7 @@ void from_json(const Json& document, Plan& plan) {
     }
     ReadSteps(document.at("cleanup"), "\"cleanup\"", kPieceCleanup, plan.steps);
     if (plan.listDeleted && std::none_of(plan.steps.begin(), plan.steps.end(), [&](const Step& step) {
-            return step.kind == StepKind::DeleteFile &&
-                   (SamePath(step.target, plan.listPath) ||
-                    (!plan.fullListPath.empty() && SamePath(step.target, plan.fullListPath)));
+            return DeletesList(step, plan.listPath, plan.fullListPath);
         }))
         throw PlanError("\"listDeleted\" is true, but no step deletes the list");
     plan.kept = ReadKept(document);

@@ -211,9 +211,7 @@ Preview MakePreview(Platform& reading, const PreviewOptions& options) {
             preview.cleanup.push_back(step);
         else
             preview.startup.push_back(step);
-        if (step.kind == StepKind::DeleteFile &&
-            (step.target == options.listPath || (!fullList.empty() && SamePath(step.target, fullList))))
-            preview.listDeleted = true;
+        if (DeletesList(step, options.listPath, fullList)) preview.listDeleted = true;
     }
     preview.removedLogs.assign(machine.RemovedLogs().begin(), machine.RemovedLogs().end());
     std::string windows;

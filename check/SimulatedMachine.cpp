@@ -5,6 +5,7 @@
 
 #include "check/MemorySource.h"
 #include "check/ReadOnly.h"
+#include "platform/FullPathModel.h"
 #include "text/PathText.h"
 #include "text/Text.h"
 #include "webserver/Metabase.h"
@@ -238,7 +239,7 @@ std::string ProgramFileNamed(const std::string& commandLine) {
     const bool quoted = !commandLine.empty() && commandLine[0] == '"';
     const std::size_t end = quoted ? commandLine.find('"', 1) : commandLine.find_first_of(" \t");
     const std::string name = commandLine.substr(quoted ? 1 : 0, end == std::string::npos ? end : end - (quoted ? 1 : 0));
-    const bool full = name.size() > 3 && name[1] == ':' && (name[2] == '\\' || name[2] == '/');
+    const bool full = IsFullPath(name) && name[1] == ':';  // on a drive: nothing on the network is looked at
     const bool plain = std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
     return full && plain && EndsWith(FoldedCase(name), ".EXE") ? name : std::string();
 }

@@ -1,6 +1,6 @@
 // How Windows makes a full path of a path (GetFullPathNameA), for what
 // stands in for the system: the fake machine of the tests and the preview's
-// empty machine. The logic never uses it; it asks the system.
+// machines. The logic never uses it; it asks the system.
 #pragma once
 
 #include <string>

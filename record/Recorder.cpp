@@ -159,26 +159,23 @@ void Recorder::CleanupBegins() {
     sink_.CleanupBegins();
 }
 
-void Recorder::Shown(const std::string& text, const std::string& title, unsigned style, int answer, Outcome outcome) {
+// A quiet run shows no box: each is taken as answered, and recorded so.
+int Recorder::Shown(const std::string& text, const std::string& title, unsigned style,
+                    const std::function<int()>& show) {
+    const bool quiet = sink_.Quiet();
     Step box = Named(StepKind::Box, text, title);
-    box.answer = answer;
+    box.answer = quiet ? QuietAnswer(style) : show();
     box.style = style;
-    Took({box, outcome, 0, 0});
+    Took({box, quiet ? Outcome::NotShown : Outcome::Answered, 0, 0});
+    return box.answer;
 }
 
-// A quiet run shows no box: each is taken as answered, and recorded so.
 int Recorder::Show(const std::string& text, const std::string& title, unsigned style) {
-    const bool quiet = sink_.Quiet();
-    const int answer = quiet ? QuietAnswer(style) : lower_.boxes.Show(text, title, style);
-    Shown(text, title, style, answer, quiet ? Outcome::NotShown : Outcome::Answered);
-    return answer;
+    return Shown(text, title, style, [&] { return lower_.boxes.Show(text, title, style); });
 }
 
 int Recorder::ShowWide(const std::u16string& text, const std::u16string& title, unsigned style) {
-    const bool quiet = sink_.Quiet();
-    const int answer = quiet ? QuietAnswer(style) : lower_.boxes.ShowWide(text, title, style);
-    Shown(Narrowed(text), Narrowed(title), style, answer, quiet ? Outcome::NotShown : Outcome::Answered);
-    return answer;
+    return Shown(Narrowed(text), Narrowed(title), style, [&] { return lower_.boxes.ShowWide(text, title, style); });
 }
 
 std::unique_ptr<ByteSink> Recorder::OpenForWriting(const std::string& path) {

@@ -6,6 +6,7 @@
 // unrecorded.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -37,7 +38,8 @@ private:
     // A change that left its error as the last error: done, already gone or failed.
     void Changed(Step step, bool done, bool removal);
 
-    void Shown(const std::string& text, const std::string& title, unsigned style, int answer, Outcome outcome);
+    // Shows the box through `show`, or under -q answers it unseen; either way recorded.
+    int Shown(const std::string& text, const std::string& title, unsigned style, const std::function<int()>& show);
     void PieceRead(int row, const std::string& piece);
     void CleanupBegins();
 

@@ -1,6 +1,7 @@
 #include "uninstall/StepKind.h"
 
 #include "platform/Platform.h"
+#include "text/PathText.h"
 
 namespace qv {
 
@@ -39,6 +40,11 @@ bool StepKindNamed(const std::string& name, StepKind& kind) {
     for (int k = 0; k < kStepKinds; ++k)
         if (name == StepKindName(static_cast<StepKind>(k))) return kind = static_cast<StepKind>(k), true;
     return false;
+}
+
+bool DeletesList(const Step& step, const std::string& listPath, const std::string& fullListPath) {
+    return step.kind == StepKind::DeleteFile &&
+           (SamePath(step.target, listPath) || (!fullListPath.empty() && SamePath(step.target, fullListPath)));
 }
 
 }  // namespace qv

@@ -46,4 +46,8 @@ const char* AnswerName(int answer);
 // The kind of that name; false when no kind has it.
 bool StepKindNamed(const std::string& name, StepKind& kind);
 
+// The step deletes the uninstall list: the path given to -p, or the full path
+// it names where the run starts (empty when not known).
+bool DeletesList(const Step& step, const std::string& listPath, const std::string& fullListPath);
+
 }  // namespace qv
